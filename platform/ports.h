@@ -1,0 +1,20 @@
+// The serial ports the system knows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The two names always offered first, whether or not the ports exist.
+const char *const *PlatFixedPortNames(void); // two entries
+
+// Appends the serial device names the system knows, in the system's order.
+// On failure returns false with the thread's last system error set and
+// *failedCall naming the system call ("opendir").
+bool PlatEnumSerialPorts(std::vector<std::string> &names, const char **failedCall);
+
+// The path a port name is opened with.
+std::string PlatPortDevicePath(const std::string &name);
+
+// Where the port list is read from (POSIX: the sysfs root, "/sys" by
+// default). Tests lay out a fake tree.
+void PlatSetPortListRoot(const char *root);

@@ -1,0 +1,51 @@
+// Texts for system error codes: "message <ERROR_NAME>". The codes are the
+// Win32 error code space; on other systems platform/syserr maps the native
+// error numbers into it.
+#pragma once
+
+#ifndef ERROR_SUCCESS
+#define ERROR_SUCCESS 0UL
+#endif
+#ifndef ERROR_INVALID_FUNCTION
+#define ERROR_INVALID_FUNCTION 1UL
+#endif
+#ifndef ERROR_FILE_NOT_FOUND
+#define ERROR_FILE_NOT_FOUND 2UL
+#endif
+#ifndef ERROR_PATH_NOT_FOUND
+#define ERROR_PATH_NOT_FOUND 3UL
+#endif
+#ifndef ERROR_ACCESS_DENIED
+#define ERROR_ACCESS_DENIED 5UL
+#endif
+#ifndef ERROR_INVALID_HANDLE
+#define ERROR_INVALID_HANDLE 6UL
+#endif
+#ifndef ERROR_NOT_ENOUGH_MEMORY
+#define ERROR_NOT_ENOUGH_MEMORY 8UL
+#endif
+#ifndef ERROR_GEN_FAILURE
+#define ERROR_GEN_FAILURE 31UL
+#endif
+#ifndef ERROR_NOT_SUPPORTED
+#define ERROR_NOT_SUPPORTED 50UL
+#endif
+#ifndef ERROR_INVALID_PARAMETER
+#define ERROR_INVALID_PARAMETER 87UL
+#endif
+#ifndef ERROR_BROKEN_PIPE
+#define ERROR_BROKEN_PIPE 109UL
+#endif
+#ifndef ERROR_SEM_TIMEOUT
+#define ERROR_SEM_TIMEOUT 121UL
+#endif
+#ifndef ERROR_MR_MID_NOT_FOUND
+#define ERROR_MR_MID_NOT_FOUND 317UL
+#endif
+#ifndef ERROR_OPERATION_ABORTED
+#define ERROR_OPERATION_ABORTED 995UL
+#endif
+
+const char *WinErrName(unsigned long code);
+const char *WinErrStr(unsigned long code);
+const char *WinLastErrStr(void);
