@@ -1,0 +1,123 @@
+#include "app/core/startup.h"
+
+#include "app/core/cmdline.h"
+#include "app/core/getopt.h"
+#include "platform/ports.h"
+#include "platform/syserr.h"
+#include "support/log.h"
+#include "support/winerr.h"
+
+#include <cstdio>
+
+// The program name, the option arguments and the firmware file argument
+// point into these for the rest of the process.
+static CmdLine startup_cmdline;
+static char startup_program_name[CMDLINE_SIZE];
+
+// Console-channel lines are not wanted: the log file is the only record.
+static void startup_console_nothing(const char *, bool)
+{
+}
+
+static bool startup_same_name(const std::string &a, const char *b)
+{
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; i++) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = (char)(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = (char)(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+static StartupResult startup_refuse(int code, StartupState &out)
+{
+    char text[CMDLINE_SIZE + 96];
+    if (code == CMDLINE_TOO_LONG)
+        snprintf(text, sizeof text, "%s: command line refused: more than %d characters", out.programName,
+                 CMDLINE_SIZE - 1);
+    else
+        snprintf(text, sizeof text, "%s: command line refused: more than %d words", out.programName,
+                 CMDLINE_MAX_WORDS);
+    fprintf(stderr, "%s\n", text);
+    out.errorText = text;
+    return STARTUP_REFUSED;
+}
+
+static StartupResult startup_run(int cmdLineResult, StartupState &out)
+{
+    CmdLine &cl = startup_cmdline;
+    out = StartupState();
+    CmdLineProgramName(cl.argc > 0 ? cl.argv[0] : "", startup_program_name, sizeof startup_program_name);
+    out.programName = startup_program_name;
+    if (cmdLineResult != CMDLINE_OK)
+        return startup_refuse(cmdLineResult, out);
+
+    mgetopt::getopt_reset();
+    int c;
+    while ((c = mgetopt::getopt(cl.argc, cl.argv, "vl:")) != -1) {
+        // -v is accepted and has no effect; '?' has been reported already.
+        if (c == 'l')
+            out.logFileName = mgetopt::optarg;
+    }
+    if (mgetopt::optind < cl.argc)
+        out.firmwareArg = cl.argv[mgetopt::optind];
+
+    char prefix[CMDLINE_SIZE + 2];
+    snprintf(prefix, sizeof prefix, "%s: ", startup_program_name);
+    if (!LogOpen(out.logFileName, startup_console_nothing, prefix, true)) {
+        fprintf(stderr, "%s: LogOpen() failed\n", startup_program_name);
+        return STARTUP_END;
+    }
+    Log("-------------------- Start: --------------------");
+
+    if (!StartupLoadPortList(out))
+        return STARTUP_ERROR;
+    return STARTUP_OK;
+}
+
+StartupResult StartupInit(int argc, char **argv, StartupState &out)
+{
+    int r = CmdLineFromArgv(startup_cmdline, argc, argv);
+    return startup_run(r, out);
+}
+
+StartupResult StartupInitFromText(const char *commandLine, StartupState &out)
+{
+    int r = CmdLineFromText(startup_cmdline, commandLine);
+    return startup_run(r, out);
+}
+
+bool StartupLoadPortList(StartupState &out)
+{
+    const char *const *fixed = PlatFixedPortNames();
+    out.ports.clear();
+    out.ports.push_back(fixed[0]);
+    out.ports.push_back(fixed[1]);
+
+    std::vector<std::string> found;
+    const char *failedCall = nullptr;
+    if (!PlatEnumSerialPorts(found, &failedCall)) {
+        unsigned long code = PlatGetLastError();
+        // A system message and its name need more room than St offers.
+        char text[512];
+        snprintf(text, sizeof text, "%s():\n\n%s", failedCall != nullptr ? failedCall : "PlatEnumSerialPorts",
+                 WinErrStr(code));
+        out.errorText = text;
+        return false;
+    }
+    for (const std::string &name : found) {
+        if (!startup_same_name(name, fixed[0]) && !startup_same_name(name, fixed[1]))
+            out.ports.push_back(name);
+    }
+    return true;
+}
+
+void StartupTrace(const char *text)
+{
+    Log("%s(): %s", "CMirdelApp::InitInstance", text != nullptr ? text : "");
+}

@@ -1,0 +1,52 @@
+// Start-up of the program, free of any user interface: the command line,
+// the options, the log and the list of serial ports. The desktop program
+// and the command-line tool both begin here, then do their own part
+// (windows, or the upload itself).
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum StartupResult {
+    STARTUP_OK = 0,
+    // LogOpen failed; "%s: LogOpen() failed\n" is on stderr. End without
+    // showing anything more.
+    STARTUP_END = 1,
+    // A failure the caller shows (error box, or stderr): errorText.
+    STARTUP_ERROR = 2,
+    // The command line is longer than the program accepts. The message is
+    // already on stderr (and in errorText); the caller exits with status
+    // STARTUP_REFUSED_EXIT_STATUS.
+    STARTUP_REFUSED = 3,
+};
+
+#define STARTUP_REFUSED_EXIT_STATUS 2
+
+// The texts point into storage that start-up keeps for the whole process.
+struct StartupState {
+    const char *programName = "";        // first word without directory and ".exe"
+    const char *firmwareArg = nullptr;   // first word after the options, or none
+    const char *logFileName = nullptr;   // argument of the last -l, or none
+    std::vector<std::string> ports;      // serial port names offered to the user
+    std::string errorText;               // for STARTUP_ERROR and STARTUP_REFUSED
+};
+
+// Start-up from the words the system has split (argv): command line,
+// options, log, start banner and port list, in this order. Meant to run
+// once per process; a further call starts over (the option parser is reset)
+// and invalidates the texts of the previous state.
+StartupResult StartupInit(int argc, char **argv, StartupState &out);
+
+// The same from one command-line text that start-up splits itself.
+StartupResult StartupInitFromText(const char *commandLine, StartupState &out);
+
+// Fills out.ports: the two fixed names first, then the system's other
+// serial ports in its order. On failure false with out.errorText set to
+// "<call>():\n\n<system error text>".
+bool StartupLoadPortList(StartupState &out);
+
+// The trace notices of the end of the program's run go to the log:
+// "CMirdelApp::InitInstance(): <text>".
+#define STARTUP_TRACE_MODAL_DONE "dlg.DoModal() done"
+#define STARTUP_TRACE_END "end"
+void StartupTrace(const char *text);
