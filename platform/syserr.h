@@ -18,3 +18,6 @@ unsigned long PlatSetLastErrorFromErrno(int err);
 // has no text for it, returns false and leaves the look-up's own failure as
 // the thread's last error (ERROR_MR_MID_NOT_FOUND).
 bool PlatErrorMessage(unsigned long code, char *buf, size_t size);
+
+// The C library's message for an errno value (thread-safe), cut to size.
+void PlatErrnoMessage(int err, char *buf, size_t size);

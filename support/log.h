@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstdio>
 
 typedef void (*LogCallback)(const char *line, bool toFile);
 
@@ -21,3 +22,15 @@ void LogConsole(const char *fmt, ...);
 
 // The callback in force before LogOpen: the line and a line feed to stderr.
 void LogDefaultConsole(const char *line, bool toFile);
+
+// Size of the buffer in which vLogX replaces %m and %W, terminator included.
+#define LOG_SUBST_SIZE 512
+
+// Builds in buf (LOG_SUBST_SIZE bytes; fmt may be buf itself) the format fmt
+// with its first "%<marker>" replaced by text, taken literally. Returns 1
+// when replaced, 0 when fmt holds no such marker, -1 (buf untouched) when
+// the result would not fit. Used by vLogX; declared for the tests.
+int LogSubstitute(char *buf, const char *fmt, char marker, const char *text);
+
+// The function LogOpen opens the log file with (null: fopen). For tests.
+void LogSetOpener(FILE *(*opener)(const char *name, const char *mode));

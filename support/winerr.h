@@ -46,6 +46,50 @@
 #define ERROR_OPERATION_ABORTED 995UL
 #endif
 
+#ifndef ERROR_TOO_MANY_OPEN_FILES
+#define ERROR_TOO_MANY_OPEN_FILES 4UL
+#endif
+#ifndef ERROR_NOT_SAME_DEVICE
+#define ERROR_NOT_SAME_DEVICE 17UL
+#endif
+#ifndef ERROR_WRITE_PROTECT
+#define ERROR_WRITE_PROTECT 19UL
+#endif
+#ifndef ERROR_FILE_EXISTS
+#define ERROR_FILE_EXISTS 80UL
+#endif
+#ifndef ERROR_DISK_FULL
+#define ERROR_DISK_FULL 112UL
+#endif
+#ifndef ERROR_CALL_NOT_IMPLEMENTED
+#define ERROR_CALL_NOT_IMPLEMENTED 120UL
+#endif
+#ifndef ERROR_INVALID_NAME
+#define ERROR_INVALID_NAME 123UL
+#endif
+#ifndef ERROR_SEEK_ON_DEVICE
+#define ERROR_SEEK_ON_DEVICE 132UL
+#endif
+#ifndef ERROR_DIR_NOT_EMPTY
+#define ERROR_DIR_NOT_EMPTY 145UL
+#endif
+#ifndef ERROR_BAD_EXE_FORMAT
+#define ERROR_BAD_EXE_FORMAT 193UL
+#endif
+
+#include <cstdint>
+
+// One row of the name table. A row with the code -1 is a prefix row: its
+// text becomes the prefix of the names in the rows after it.
+struct WinErrRow {
+    int32_t code;
+    const char *name;
+};
+
+#define WINERR_ROWS 156
+
+extern const WinErrRow WinErrNames[WINERR_ROWS];
+
 const char *WinErrName(unsigned long code);
 const char *WinErrStr(unsigned long code);
 const char *WinLastErrStr(void);
