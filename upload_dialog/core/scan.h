@@ -1,0 +1,55 @@
+// The analysis of a firmware file, free of any window: every line checked
+// and decoded into a Firmware, and the file's properties as the upload
+// dialog shows them. The dialog adds the cursor, the progress window and
+// the message box.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+struct Firmware;
+
+// Labels of the file properties.
+#define SCAN_LABEL_NAME "Name:"
+#define SCAN_LABEL_LOCATION "Location:"
+#define SCAN_LABEL_SIZE "Size:"
+#define SCAN_LABEL_MODIFIED "Modified:"
+
+#define SCAN_LINE_SIZE 1025 // a line is read at most 1024 characters at a time
+
+struct ScanFileInfo {
+    std::string filePath;
+    std::string fileName; // after the last separator
+    std::string location; // before it, without the separator
+    uint64_t fileSize = 0;
+    std::string sizeText;
+    bool modifiedValid = false;
+    std::time_t modifiedTime = 0;
+    std::tm modified{};        // local time, when modifiedValid
+    std::string modifiedError; // why the time is missing, otherwise
+};
+
+// Called with the whole-number percentage of the file read, each time it
+// changes (it starts at 0).
+typedef void (*ScanProgressFn)(void *context, int percent);
+
+// Reads the file at path line by line into firmware (which must be empty).
+// Returns 1 when the whole file was read without fault, 0 otherwise with
+// the reason in *message. The properties in *info are filled whatever the
+// result, except when the file cannot be opened.
+int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, std::string *message,
+                     ScanProgressFn progress = nullptr, void *context = nullptr);
+
+// Splits a path at its last "\", failing that its last "/".
+void ScanSplitPath(const std::string &path, std::string *fileName, std::string *location);
+
+// "1.50 KiB (1,536 Bytes)", or "512 Bytes" below 1 KiB.
+std::string ScanSizeText(uint64_t size);
+
+// Whole-number percentage of size that position is, in 64-bit arithmetic.
+int ScanPercent(uint64_t position, uint64_t size);
+
+// Writes the analysis failure to the log and returns the text of the error
+// box: the introductory sentence and the message.
+std::string ScanReportError(const std::string &message);
