@@ -9,6 +9,7 @@
 
 #include "firmware/mdl.h"
 #include "serial/sio.h"
+#include "support/err.h"
 
 namespace {
 
@@ -155,11 +156,11 @@ int MdlSendFile(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file)
         ++total;
     }
     if (std::ferror(file)) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", std::strerror(errno));
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(errno));
         return -1;
     }
     if (std::fseek(file, 0, SEEK_SET) != 0) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fseek(): %s", std::strerror(errno));
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fseek(): %s", ErrnoStr(errno));
         return -1;
     }
     std::clearerr(file);
@@ -184,7 +185,7 @@ int MdlSendFile(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file)
         }
     }
     if (std::ferror(file)) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", std::strerror(errno));
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(errno));
         return -1;
     }
     if (!stopped) {
@@ -280,7 +281,7 @@ int MdlReceiveFlash(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file, uint
                     ++taken;
                     if (file && !binary) {
                         if (std::fprintf(file, "%s\n", line) < 0) {
-                            MdlFail(port, MDL_ERR_LOCAL, "fprintf(): %s", std::strerror(errno));
+                            MdlFail(port, MDL_ERR_LOCAL, "fprintf(): %s", ErrnoStr(errno));
                             return -1;
                         }
                     }
@@ -290,7 +291,7 @@ int MdlReceiveFlash(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file, uint
                         if (file && binary) {
                             if (std::fwrite(bytes, 1, n, file) != n) {
                                 MdlFail(port, MDL_ERR_LOCAL, "fwrite(): %s",
-                                        std::strerror(errno));
+                                        ErrnoStr(errno));
                                 return -1;
                             }
                         } else if (!file) {
@@ -355,7 +356,7 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn cb, void *ctx, const char *
             const char *how = mode == MDL_MODE_UPLOAD ? (binary ? "rb" : "r") : (binary ? "wb" : "w");
             file = std::fopen(name, how);
             if (!file) {
-                MdlFail(nullptr, MDL_ERR_LOCAL, "%s: %s", name, std::strerror(errno));
+                MdlFail(nullptr, MDL_ERR_LOCAL, "%s: %s", name, ErrnoStr(errno));
                 return -1;
             }
             ownFile = true;
@@ -389,9 +390,16 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn cb, void *ctx, const char *
         }
     }
 
-    if (ownFile)
-        std::fclose(file);
-    else if (file == stdout)
-        std::fflush(stdout);
+    // A read-back file is complete only once its buffered tail is written:
+    // a failure there must not pass for a good read-back.
+    const char *failedCall = nullptr;
+    if (ownFile && std::fclose(file) != 0)
+        failedCall = "fclose";
+    else if (file == stdout && std::fflush(stdout) != 0)
+        failedCall = "fflush";
+    if (failedCall && mode == MDL_MODE_READBACK && result == 1) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "%s(): %s", failedCall, ErrnoStr(errno));
+        result = -1;
+    }
     return result;
 }

@@ -46,6 +46,11 @@ template <size_t N> bool Lookup(const NameOf (&table)[N], const std::string &nam
 
 const char kDefaultRefusal[] = "refused by the simulator";
 
+std::string RetryLine(const std::string &text)
+{
+    return text.empty() ? std::string("-RETRY") : "-RETRY " + text;
+}
+
 } // namespace
 
 bool ParseFault(const std::string &spec, Fault &out, std::string &err)
@@ -223,6 +228,10 @@ bool Instrument::Answer(Phase phase, unsigned long index, const std::string &nor
         SendRaw(normal + "\r");
         return false;
     case FaultKind::Retry:
+        // Where a phase can take the line again, it handles the retry before
+        // calling here; anywhere else the host meets it as a refusal.
+        SendLine(RetryLine(t));
+        return false;
     case FaultKind::BadSum:
     case FaultKind::Dup:
         // Handled where the phase knows what to repeat.
@@ -242,9 +251,15 @@ void Instrument::ResetUpload()
     retryPending_.clear();
 }
 
+std::string Instrument::PositiveAck() const
+{
+    return opt_.ackText.empty() ? "+OK" : "+OK " + opt_.ackText;
+}
+
 void Instrument::OnLine(const std::string &line)
 {
-    if (hungUp_ || done_)
+    // After "MIRDEL DONE" the instrument still serves: only --once ends it.
+    if (hungUp_)
         return;
     // The instrument starts over whenever the host asks for update mode.
     if (line == ":DIAG:UPDATE") {
@@ -276,21 +291,41 @@ void Instrument::OnLine(const std::string &line)
 void Instrument::OnHandshake()
 {
     ResetUpload();
-    stream_.clear();
+    readbackLength_ = readbackRecords_ = 0;
     state_ = State::Idle;
     if (Answer(Phase::Handshake, ++handshakes_, "+OK"))
         state_ = State::WaitJob;
 }
 
+bool Instrument::AnswerJob(Phase phase, unsigned long &counter, const std::string &line)
+{
+    // A job line sent again after our "-RETRY" is the same job, not a new one.
+    bool resent = !retryPending_.empty() && line == retryPending_;
+    retryPending_.clear();
+    if (resent) {
+        SendLine(PositiveAck());
+        return true;
+    }
+    unsigned long n = ++counter;
+    const Fault *f = FindFault(phase, n);
+    if (f && f->kind == FaultKind::Retry) {
+        SendLine(RetryLine(f->text));
+        retryPending_ = line;
+        return false;
+    }
+    if (!Answer(phase, n, PositiveAck())) {
+        if (state_ != State::Silent)
+            state_ = State::Idle;
+        return false;
+    }
+    return true;
+}
+
 void Instrument::OnJobLine(const std::string &line)
 {
-    std::string ack = opt_.ackText.empty() ? "+OK" : "+OK " + opt_.ackText;
     if (line == "MIRDEL") {
-        if (!Answer(Phase::Job, ++jobs_, ack)) {
-            if (state_ != State::Silent)
-                state_ = State::Idle;
+        if (!AnswerJob(Phase::Job, jobs_, line))
             return;
-        }
         ResetUpload();
         upload_ = new Firmware();
         std::memset(upload_, 0, sizeof *upload_);
@@ -298,11 +333,10 @@ void Instrument::OnJobLine(const std::string &line)
         return;
     }
     if (line == "MIRDEL DONE") {
-        bool ok = Answer(Phase::Finish, ++finishes_, ack);
-        if (state_ != State::Silent)
-            state_ = State::Idle;
-        if (ok)
-            done_ = true;
+        if (!AnswerJob(Phase::Finish, finishes_, line))
+            return;
+        state_ = State::Idle;
+        done_ = true;
         return;
     }
     unsigned long address;
@@ -310,11 +344,8 @@ void Instrument::OnJobLine(const std::string &line)
     int used = 0;
     if (std::sscanf(line.c_str(), "MIRDEL -r %lu:%ld%n", &address, &length, &used) == 2 &&
         (size_t)used == line.size() && length >= 0) {
-        if (!Answer(Phase::ReadJob, ++readJobs_, ack)) {
-            if (state_ != State::Silent)
-                state_ = State::Idle;
+        if (!AnswerJob(Phase::ReadJob, readJobs_, line))
             return;
-        }
         StartReadback((uint32_t)address, length);
         return;
     }
@@ -348,7 +379,7 @@ void Instrument::OnRecord(const std::string &line)
         state_ = State::Idle;
         return;
     }
-    std::string ack = opt_.ackText.empty() ? "+OK" : "+OK " + opt_.ackText;
+    std::string ack = PositiveAck();
     if (resent) {
         SendLine(ack);
         return;
@@ -410,29 +441,42 @@ void Instrument::StartReadback(uint32_t address, long length)
         flash_.Flip((uint32_t)opt_.corruptAddress);
         corrupted_ = true;
     }
-    stream_.clear();
-    stream_.push_back("S0030000FC");
-    std::vector<uint8_t> buf(opt_.readbackBytes);
-    for (long off = 0; off < length; off += opt_.readbackBytes) {
-        size_t n = (size_t)std::min<long>(opt_.readbackBytes, length - off);
-        uint32_t a = address + (uint32_t)off;
-        for (size_t i = 0; i < n; ++i)
-            buf[i] = flash_.Read(a + (uint32_t)i);
-        stream_.push_back(MakeRecord('3', a, 4, buf.data(), n));
-    }
-    stream_.push_back(MakeRecord('7', 0, 4, nullptr, 0));
-    stream_.push_back(".");
+    readbackAddress_ = address;
+    readbackLength_ = (uint64_t)length;
+    readbackRecords_ = (readbackLength_ + opt_.readbackBytes - 1) / opt_.readbackBytes;
     streamPos_ = 0;
-    badSumLeft_ = 0;
-    dupPending_ = false;
-    SendReadbackLine();
+    SendReadbackLine(true);
 }
 
-void Instrument::SendReadbackLine()
+size_t Instrument::StreamSize() const { return (size_t)readbackRecords_ + 3; }
+
+std::string Instrument::StreamLine(size_t pos) const
 {
-    const std::string &line = stream_[streamPos_];
-    bool last = streamPos_ + 1 == stream_.size();
-    if (!badSumLeft_ && !dupPending_) {
+    if (pos == 0)
+        return "S0030000FC";
+    if (pos <= readbackRecords_) {
+        uint64_t offset = (uint64_t)(pos - 1) * opt_.readbackBytes;
+        uint64_t n = opt_.readbackBytes;
+        if (!opt_.readbackFull && readbackLength_ - offset < n)
+            n = readbackLength_ - offset;
+        uint32_t a = readbackAddress_ + (uint32_t)offset;
+        uint8_t buf[256];
+        for (uint64_t i = 0; i < n; ++i)
+            buf[i] = flash_.Read(a + (uint32_t)i);
+        return MakeRecord('3', a, 4, buf, (size_t)n);
+    }
+    if (pos == readbackRecords_ + 1)
+        return MakeRecord('7', 0, 4, nullptr, 0);
+    return ".";
+}
+
+void Instrument::SendReadbackLine(bool fresh)
+{
+    const std::string line = StreamLine(streamPos_);
+    bool last = streamPos_ + 1 == StreamSize();
+    if (fresh) {
+        badSumLeft_ = 0;
+        dupPending_ = false;
         unsigned long n = ++readbackLines_;
         const Fault *f = FindFault(Phase::Readback, n);
         if (f && f->kind == FaultKind::BadSum) {
@@ -465,17 +509,12 @@ void Instrument::OnReadbackAnswer(const std::string &line)
     if (line.rfind("-RETRY", 0) == 0) {
         if (badSumLeft_)
             --badSumLeft_;
-        SendReadbackLine();
+        SendReadbackLine(false);
         return;
     }
-    if (line.empty() || line[0] != '+') {
-        // "-ERR ..." or anything else: the host gave up on this read-back.
-        stream_.clear();
-        state_ = State::Idle;
-        return;
-    }
-    if (line.size() > 1 && line[1] == 'S') {
-        stream_.clear();
+    // "-ERR ...", anything else without a sign, or "+STOP": the host ends
+    // this read-back.
+    if (line.empty() || line[0] != '+' || (line.size() > 1 && line[1] == 'S')) {
         state_ = State::Idle;
         return;
     }
@@ -483,22 +522,18 @@ void Instrument::OnReadbackAnswer(const std::string &line)
     if (dupPending_) {
         // Send the same record once more, as if our side missed the answer.
         dupPending_ = false;
-        SendLine(stream_[streamPos_]);
+        SendLine(StreamLine(streamPos_));
         state_ = State::ReadbackWait;
         return;
     }
     ++streamPos_;
-    if (streamPos_ >= stream_.size()) {
+    if (streamPos_ >= StreamSize()) {
         state_ = State::Idle;
         return;
     }
-    SendReadbackLine();
+    SendReadbackLine(true);
 }
 
-void Instrument::OnAnswerTimeout()
-{
-    stream_.clear();
-    state_ = State::Idle;
-}
+void Instrument::OnAnswerTimeout() { state_ = State::Idle; }
 
 } // namespace sim

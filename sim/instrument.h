@@ -61,6 +61,7 @@ struct Options {
     unsigned flashStep = 4096;     // bytes per "+OK n" indication
     unsigned flashDelayMs = 0;     // pause before each indication
     unsigned readbackBytes = 32;   // data bytes per read-back S3 record
+    bool readbackFull = false;     // the last read-back record runs past the range
     long corruptAddress = -1;      // flash byte flipped before the first read-back
     std::string ackText;           // positive acknowledgements carry it
     unsigned lineDelayMs = 0;      // pause before every line sent
@@ -108,6 +109,7 @@ private:
     enum class State { Idle, WaitJob, Records, Silent, ReadbackWait };
 
     const Fault *FindFault(Phase phase, unsigned long index) const;
+    std::string PositiveAck() const;
     // Sends the normal answer, or what the fault for (phase, index) makes of
     // it. Returns false when the fault ended the normal course (silence,
     // hang-up, refusal).
@@ -119,10 +121,17 @@ private:
 
     void OnHandshake();
     void OnJobLine(const std::string &line);
+    // Answers a job line; false when it was not taken (the state is then
+    // set: still waiting for the job after a retry, otherwise idle or silent).
+    bool AnswerJob(Phase phase, unsigned long &counter, const std::string &line);
     void OnRecord(const std::string &line);
     void OnEndMark();
     void StartReadback(uint32_t address, long length);
-    void SendReadbackLine();
+    size_t StreamSize() const;
+    std::string StreamLine(size_t pos) const;
+    // fresh: the first send of the current stream line, which counts as a
+    // new read-back line; resends after "-RETRY" do not.
+    void SendReadbackLine(bool fresh);
     void OnReadbackAnswer(const std::string &line);
     void ResetUpload();
 
@@ -140,7 +149,11 @@ private:
     ::Firmware *upload_ = nullptr; // the model of the upload in progress
     std::string retryPending_;            // a line answered "-RETRY" once already
 
-    std::vector<std::string> stream_; // the read-back lines, "." last
+    // The read-back stream is made line by line as it goes out, so that a
+    // large range costs no memory: S0, the S3 records, S7, then ".".
+    uint32_t readbackAddress_ = 0;
+    uint64_t readbackLength_ = 0;
+    uint64_t readbackRecords_ = 0;
     size_t streamPos_ = 0;
     unsigned badSumLeft_ = 0;        // wrong checksums still to send for this line
     bool dupPending_ = false;

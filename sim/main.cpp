@@ -4,6 +4,7 @@
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -44,10 +45,13 @@ const char kUsage[] =
     "             end        the end mark \".\" (the first flash indication)\n"
     "             flash      a flash-writing indication (\"+OK n\", \"+OK .\")\n"
     "             readback   a line of a read-back stream (S0 is line 1)\n"
-    "      KIND   refuse[:TEXT]  \"-ERR TEXT\"     retry[:TEXT]  \"-RETRY TEXT\", once\n"
-    "             wait           \"-ERR Wait\"     stop          \"+STOP\"\n"
-    "             text[:TEXT]    \"+OK TEXT\"      silent        no answer until the\n"
-    "                                                      next \":DIAG:UPDATE\"\n"
+    "      KIND   refuse[:TEXT]  \"-ERR TEXT\"\n"
+    "             retry[:TEXT]   \"-RETRY TEXT\" once; a job line or record sent\n"
+    "                            again is then taken\n"
+    "             wait           \"-ERR Wait\"\n"
+    "             stop           \"+STOP\"\n"
+    "             text[:TEXT]    \"+OK TEXT\"\n"
+    "             silent         no answer until the next \":DIAG:UPDATE\"\n"
     "             hangup         the device vanishes (the simulator exits)\n"
     "             garbage[:TEXT] a line with neither sign\n"
     "             long           a line of 5000 characters\n"
@@ -60,11 +64,21 @@ const char kUsage[] =
     "  --corrupt ADDR       flip the flash byte at ADDR before the first read-back\n"
     "  --flash-step BYTES   bytes per flash-writing indication (default 4096)\n"
     "  --flash-delay MS     pause before each flash-writing indication\n"
-    "  --readback-bytes N   data bytes per read-back record (1-250, default 32)\n"
+    "  --readback-bytes N   data bytes per read-back record (1-250, default 32);\n"
+    "                       250 makes lines of 514 characters, 2 more than the\n"
+    "                       host takes\n"
+    "  --readback-full      the last read-back record is full too, running past\n"
+    "                       the range asked for (an instrument that sends more)\n"
     "  --ack-text TEXT      positive acknowledgements read \"+OK TEXT\"\n"
     "  --line-delay MS      pause before every line sent\n"
     "  --baud N             pace sent lines like an N-baud line (10 bits per byte)\n"
     "  --help               show this text\n"
+    "\n"
+    "Examples: --fault handshake:1:refuse:Battery low  (refused handshake)\n"
+    "          --fault record:3:retry                  (record 3 sent twice)\n"
+    "          --fault record:6:silent                 (silent after record 5)\n"
+    "          --fault flash:3:refuse:Flash error      (error after 2 indications)\n"
+    "          --fault readback:2:badsum:4             (first S3 bad 4 times)\n"
     "\n"
     "Unwritten flash reads back as 0xFF. Exit status: 0 on a normal end, 2 on a\n"
     "usage error, 1 when the pseudo-terminal cannot be made.\n";
@@ -136,7 +150,7 @@ int main(int argc, char **argv)
 
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
-        O_FDELAY, O_RBYTES, O_ACK, O_LDELAY, O_BAUD, O_HELP
+        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
@@ -149,6 +163,7 @@ int main(int argc, char **argv)
         {"flash-step", required_argument, nullptr, O_FSTEP},
         {"flash-delay", required_argument, nullptr, O_FDELAY},
         {"readback-bytes", required_argument, nullptr, O_RBYTES},
+        {"readback-full", no_argument, nullptr, O_RFULL},
         {"ack-text", required_argument, nullptr, O_ACK},
         {"line-delay", required_argument, nullptr, O_LDELAY},
         {"baud", required_argument, nullptr, O_BAUD},
@@ -163,6 +178,7 @@ int main(int argc, char **argv)
         switch (c) {
         case O_LINK: link = optarg; break;
         case O_ONCE: once = true; break;
+        case O_RFULL: opt.readbackFull = true; break;
         case O_TRANSCRIPT: transcript = optarg; break;
         case O_ACK: opt.ackText = optarg; break;
         case O_FAULT: {
@@ -322,6 +338,18 @@ int main(int argc, char **argv)
         }
     }
 
+    // Closing the master hangs the device up, which throws away what the
+    // host has not read yet: after --once, let it take the last answer
+    // first. The bytes reach the device's queue a little after the write, so
+    // the queue must stay empty for a while.
+    bool drain = once && inst.SessionDone() && !hung && keeper >= 0;
+    for (int waited = 0, empty = 0; drain && waited < 2000 && empty < 100; waited += 5) {
+        int queued = 0;
+        if (ioctl(keeper, FIONREAD, &queued) != 0)
+            break;
+        empty = queued == 0 ? empty + 5 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
     if (master >= 0)
         close(master);
     if (keeper >= 0)
