@@ -1,0 +1,88 @@
+// mirdel-cli info: the upload dialog's file properties and the advanced
+// firmware information, as text.
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "cli/cli.h"
+#include "firmware/mdl.h"
+#include "upload_dialog/core/advinfo.h"
+#include "upload_dialog/core/scan.h"
+
+const char CliInfoHelp[] =
+    "\n"
+    "Checks every line of the S-record file FILE as an upload would and\n"
+    "prints, one per line, the file's Name, Location, Size and Modified time\n"
+    "(local time, YYYY-MM-DD HH:MM:SS), the firmware size, span size, lowest\n"
+    "and highest flash address, then every image with its segments indented\n"
+    "below it. Addresses are flash addresses: an image's first segment lies at\n"
+    "the image's base address, every other segment at its distance from it.\n"
+    "\n"
+    "An image without data bytes (or a file without any) has a span of 0 and\n"
+    "shows \"none\" as its lowest and highest flash address.\n"
+    "\n"
+    "A faulty line stops the check: the error is written to standard error\n"
+    "and the exit status is 4, as for a file that cannot be opened.\n";
+
+static void info_line(const char *label, const std::string &value)
+{
+    if (value.empty())
+        std::printf("%s\n", label); // no trailing blanks
+    else
+        std::printf("%-27s%s\n", label, value.c_str());
+}
+
+int CliInfo(int argc, char **argv)
+{
+    const char *path = nullptr;
+    bool options = true;
+    for (int i = 0; i < argc; i++) {
+        if (options && std::strcmp(argv[i], "--") == 0) {
+            options = false;
+        } else if (options && argv[i][0] == '-' && argv[i][1] != '\0') {
+            return CliUsageError("info", "unknown option '%s'", argv[i]);
+        } else if (path) {
+            return CliUsageError("info", "more than one file given");
+        } else {
+            path = argv[i];
+        }
+    }
+    if (!path)
+        return CliUsageError("info", "no firmware file given");
+
+    Firmware firmware{};
+    ScanFileInfo file;
+    std::string message;
+    if (!ScanFirmwareFile(path, &firmware, &file, &message)) {
+        std::fprintf(stderr, "%s\n", ScanReportError(message).c_str());
+        MdlFirmwareRelease(&firmware);
+        return CLI_EXIT_FILE;
+    }
+
+    std::string modified = file.modifiedError;
+    if (file.modifiedValid) {
+        char text[32];
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &file.modified);
+        modified = text;
+    }
+    info_line(SCAN_LABEL_NAME, file.fileName);
+    info_line(SCAN_LABEL_LOCATION, file.location);
+    info_line(SCAN_LABEL_SIZE, file.sizeText);
+    info_line(SCAN_LABEL_MODIFIED, modified);
+
+    AdvInfoTexts texts;
+    AdvInfoCompose(firmware, &texts);
+    MdlFirmwareRelease(&firmware);
+    info_line(ADVINFO_LABEL_SIZE, texts.sizeText);
+    info_line(ADVINFO_LABEL_SPAN, texts.spanText);
+    info_line(ADVINFO_LABEL_LOWEST, texts.lowestText);
+    info_line(ADVINFO_LABEL_HIGHEST, texts.highestText);
+    std::printf("\n%s\n", ADVINFO_LABEL_DETAILS);
+    for (const AdvInfoImage &image : texts.images) {
+        std::printf("%s\n", image.text.c_str());
+        for (const std::string &segment : image.segments)
+            std::printf("    %s\n", segment.c_str());
+    }
+    return CliFinishOutput(CLI_EXIT_OK);
+}

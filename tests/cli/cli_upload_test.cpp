@@ -1,0 +1,258 @@
+// mirdel-cli upload and ports, run as programs against mirdel-sim: exit
+// statuses, outcome texts, progress lines, Ctrl-C and the log file.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "bench/upload_firmware.h"
+#include "tests/common/sim_process.h"
+
+namespace
+{
+
+const std::string kCli = MIRDEL_BIN_DIR "/cli/mirdel-cli";
+
+struct CliResult {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs mirdel-cli without a terminal; with interruptAt, sends SIGINT once
+// that line has appeared on its standard output.
+CliResult RunCli(std::vector<std::string> args, const std::string &env = "",
+                 const std::string &interruptAt = "")
+{
+    CliResult r;
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0)
+        return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        dup2(open("/dev/null", O_RDONLY), 0);
+        for (int fd : {out[0], out[1], err[0], err[1]})
+            close(fd);
+        if (!env.empty())
+            putenv(const_cast<char *>(env.c_str()));
+        args.insert(args.begin(), kCli);
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(kCli.c_str(), argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    bool interrupted = false;
+    while ((fds[0].fd >= 0 || fds[1].fd >= 0) && poll(fds, 2, 60000) > 0) {
+        for (int i = 0; i < 2; i++) {
+            char buf[4096];
+            if (!(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n <= 0) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                continue;
+            }
+            (i == 0 ? r.out : r.err).append(buf, (size_t)n);
+        }
+        if (!interruptAt.empty() && !interrupted &&
+            r.out.find("\n" + interruptAt + "\n") != std::string::npos) {
+            kill(pid, SIGINT);
+            interrupted = true;
+        }
+    }
+    int status;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string ReadAll(const std::string &path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string TempPath(const char *name)
+{
+    return "/tmp/mirdel-cliup-" + std::to_string(getpid()) + "-" + name;
+}
+
+const std::vector<UploadImageLayout> kLayout = {{0x1000, "Boot", {{0x0, 1024}}},
+                                              {0x20000, "Main", {{0x0, 2048}, {0x1000, 256}}}};
+
+} // namespace
+
+TEST(CliUpload, OutcomesAndExitStatuses)
+{
+    const std::string fw = TempPath("fw.srec"), log = TempPath("log.txt");
+    ASSERT_TRUE(UploadWriteFile(fw, UploadFirmwareText(kLayout, 32, 5)));
+    struct Case {
+        std::vector<std::string> sim, args;
+        std::string env, interruptAt;
+        int status;
+        std::string err; // its beginning
+    };
+    const std::string timeout =
+        "I/O timeout.\n\nMake sure to:\n\n - select appropriate serial port\n"
+        " - check your serial cable connection\n"
+        " - check that the instrument is powered on,\n"
+        "   running and its system interface is set to RS232\n";
+    const std::vector<Case> cases = {
+        {{}, {"-l", log}, "", "", 0, ""},
+        {{}, {"--no-verify"}, "", "", 0, ""},
+        {{"--corrupt", std::to_string(0x21000 + 7)},
+         {"-l", log},
+         "",
+         "",
+         2,
+         "Upload failed:\n\nVerification failed for segment #1 of image #1:\n\n"
+         "Flash memory contents does not match the original\ndata from the firmware file.\n\n"
+         "Segment's flash address: 135,168 = 0x21000\nSegment's size: 256 = 0x100\n"
+         "Data mismatch at offset: 7 = 0x7\n"},
+        {{"--fault", "job:1:refuse:Update not allowed"},
+         {},
+         "",
+         "",
+         2,
+         "Upload failed. The instrument returned the following error:\n\nUpdate not allowed\n"},
+        {{"--fault", "record:3:silent"}, {}, "MIRDEL_PORT_TIMEOUT_MS=300", "", 3, timeout},
+        {{"--line-delay", "5"}, {}, "", " Uploading 10%", 1, ""},
+        {{"--line-delay", "5"}, {}, "", " Verifying ...", 1, ""},
+    };
+    for (const Case &c : cases) {
+        SimProcess sim(c.sim);
+        std::vector<std::string> args = {"upload", "--port", sim.Path()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back(fw);
+        std::remove(log.c_str());
+        CliResult r = RunCli(args, c.env, c.interruptAt);
+        SCOPED_TRACE(args[3] + " " + c.interruptAt);
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+        std::vector<std::string> rx = sim.Received();
+        bool verify = std::find(args.begin(), args.end(), "--no-verify") == args.end();
+        if (c.status == 0) {
+            EXPECT_EQ(r.err, "");
+            const std::string tail =
+                verify ? " Verifying 100%\n Verifying ... done.\nUpload successful.\n"
+                       : " Writing to flash memory ... done.\nUpload successful.\n";
+            ASSERT_GE(r.out.size(), tail.size());
+            EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+            EXPECT_NE(r.out.find(" Uploading ...\n Uploading 10%\n"), std::string::npos) << r.out;
+            EXPECT_EQ(std::count(rx.begin(), rx.end(), ":DIAG:UPDATE"), verify ? 3 + 2 : 2);
+            EXPECT_EQ(rx.back(), "MIRDEL DONE");
+        } else {
+            EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL DONE"), 0);
+        }
+        if (c.interruptAt == " Uploading 10%") {
+            EXPECT_NE(r.err.find("Upload stopped by user.\n"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out.find("Writing"), std::string::npos);
+        } else if (!c.interruptAt.empty()) {
+            EXPECT_NE(r.err.find("Verification stopped by user.\n"), std::string::npos) << r.err;
+            EXPECT_EQ(r.out.find("Verifying ... done."), std::string::npos);
+        }
+        if (c.args.size() == 2) { // with a log
+            std::string text = ReadAll(log);
+            EXPECT_NE(text.find("mirdel-cli: -------------------- Start: --------------------\n"),
+                      std::string::npos)
+                << text;
+            EXPECT_EQ(
+                text.find("CDownloadDlg::OnMirdelDone(): MIRDEL_ERROR: Verification failed") !=
+                    std::string::npos,
+                c.status == 2);
+        }
+    }
+    std::remove(fw.c_str());
+    std::remove(log.c_str());
+}
+
+TEST(CliUpload, RefusedBeforeAnythingIsSent)
+{
+    const std::string fw = TempPath("check.srec");
+    SimProcess sim;
+    struct Case {
+        std::vector<UploadImageLayout> layout;
+        std::string extra;
+        int status;
+        std::string err;
+    };
+    const std::vector<Case> cases = {
+        {{{0x1000, "A", {{0x0, 0x100}}}, {0x10FF, "B", {{0x0, 0x10}}}},
+         "",
+         4,
+         "ERROR:\n\nSegment #0 of image #0 (0x1000~0x1100) overlaps\nsegment #0 of image #1 "
+         "(0x10FF~0x110F)\n"},
+        // Beyond the highest flash address: no terminal to ask on.
+        {{{0xEFF00, "High", {{0x0, 0x101}}}},
+         "",
+         4,
+         "WARNING:\nThe selected firmware exceeds the highest possible flash address "
+         "($F_0000-1)\n\n"
+         "Do you want to proceed with firmware upload ?\n\n"},
+        {{{0x1000, "A", {{0x0, 0x10}}}},
+         "S1070104050607089A\n",
+         4,
+         "Error while checking the firmware file:\n\n"},
+    };
+    for (const Case &c : cases) {
+        ASSERT_TRUE(UploadWriteFile(fw, UploadFirmwareText(c.layout, 32, 1) + c.extra));
+        CliResult r = RunCli({"upload", "--port", sim.Path(), fw});
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
+        EXPECT_EQ(r.out, "");
+    }
+    EXPECT_TRUE(sim.Received().empty());
+    ASSERT_TRUE(UploadWriteFile(fw, UploadFirmwareText(cases[1].layout, 32, 1)));
+    CliResult r = RunCli({"upload", "--yes", "--port", "/nonexistent/tty", fw});
+    EXPECT_EQ(r.status, 5);
+    EXPECT_EQ(r.err, "Cannot open serial port:\n\n/nonexistent/tty: No such file or directory "
+                     "<ERROR_FILE_NOT_FOUND>\n");
+
+    // --yes uploads the firmware beyond the highest address.
+    r = RunCli({"upload", "--yes", "--port", sim.Path(), fw});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::remove(fw.c_str());
+}
+
+TEST(CliUpload, UsageHelpAndPorts)
+{
+    for (std::vector<std::string> args :
+         std::vector<std::vector<std::string>>{{"upload", "fw.srec"},
+                                               {"upload", "--port", "ttyS0"},
+                                               {"upload", "--port"},
+                                               {"upload", "--port", "ttyS0", "--bogus", "fw.srec"},
+                                               {"upload", "--port", "x", "a", "b"},
+                                               {"ports", "extra"}}) {
+        CliResult r = RunCli(args);
+        EXPECT_EQ(r.status, 64) << args.back();
+        EXPECT_NE(r.err.find("Usage: mirdel-cli"), std::string::npos) << r.err;
+    }
+    CliResult r = RunCli({"--help"});
+    EXPECT_EQ(r.status, 0);
+    for (const char *text :
+         {"Usage: mirdel-cli upload --port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
+          "Usage: mirdel-cli ports", "Usage: mirdel-cli info FILE", "Ctrl-C", "  1   ", "  3   ",
+          "  5   ", "MIRDEL_PORT_TIMEOUT_MS"})
+        EXPECT_NE(r.out.find(text), std::string::npos) << text;
+    r = RunCli({"ports"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("ttyS0\nttyS1\n", 0), 0u) << r.out;
+}

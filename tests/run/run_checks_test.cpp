@@ -1,0 +1,136 @@
+// The checks before a run, the port list rule and the outcome messages.
+#include "run_helpers.h"
+#include "support/log.h"
+
+TEST(RunChecks, OverlapNamesTheFirstPairAndIgnoresTouchingRanges)
+{
+    std::string message = "unchanged";
+    {
+        // Touching within one image and across images: no overlap.
+        ModelBuilder b;
+        b.Image(0x1000).Segment(0x0, 0x100).Segment(0x100, 0x100);
+        b.Image(0x1200).Segment(0x5000, 0x10);
+        EXPECT_TRUE(RunCheckOverlap(b.Build(), message));
+        EXPECT_EQ(message, "unchanged");
+    }
+    {
+        // One shared byte within an image: segment #1 starts at the last
+        // byte of segment #0 (flash 0x10FF).
+        ModelBuilder b;
+        b.Image(0x1000).Segment(0x0, 0x100).Segment(0xFF, 0x10);
+        EXPECT_FALSE(RunCheckOverlap(b.Build(), message));
+        EXPECT_EQ(message, "ERROR:\n\nSegment #0 of image #0 (0x1000~0x1100) overlaps\n"
+                           "segment #1 of image #0 (0x10FF~0x110F)\n");
+    }
+    {
+        // Across images: image #0 is clean against itself, its segment #1
+        // overlaps image #2's segment #0 and image #1's segment #0; the
+        // lower-numbered image is named second.
+        ModelBuilder b;
+        b.Image(0x0).Segment(0x0, 0x10).Segment(0x800, 0x100);
+        b.Image(0x880).Segment(0x0, 0x8);
+        b.Image(0x8F0).Segment(0x0, 0x20);
+        EXPECT_FALSE(RunCheckOverlap(b.Build(), message));
+        EXPECT_EQ(message, "ERROR:\n\nSegment #1 of image #0 (0x800~0x900) overlaps\n"
+                           "segment #0 of image #1 (0x880~0x888)\n");
+    }
+    {
+        // A segment that runs past the top of the address space still
+        // overlaps one lying just below the top.
+        ModelBuilder b;
+        b.Image((int32_t)0xFFFFFF00).Segment(0x0, 0x200);
+        b.Image((int32_t)0xFFFFFF80).Segment(0x0, 0x10);
+        EXPECT_FALSE(RunCheckOverlap(b.Build(), message));
+        EXPECT_NE(message.find("Segment #0 of image #0 (0xFFFFFF00~"), std::string::npos)
+            << message;
+        EXPECT_NE(message.find("segment #0 of image #1 (0xFFFFFF80~0xFFFFFF90)"),
+                  std::string::npos);
+    }
+}
+
+TEST(RunChecks, HighestFlashAddress)
+{
+    ModelBuilder ok;
+    ok.Image(0xE0000).Segment(0x0, 0x10000); // last byte 0xEFFFF
+    EXPECT_FALSE(RunExceedsFlash(ok.Build()));
+
+    ModelBuilder over;
+    over.Image(0x0).Segment(0x0, 0x10);
+    over.Image(0xE0000).Segment(0x100, 0x10).Segment(0x10100, 0x1); // flash 0xF0000
+    EXPECT_TRUE(RunExceedsFlash(over.Build()));
+
+    ModelBuilder empty;
+    empty.Image(0x200000);
+    EXPECT_FALSE(RunExceedsFlash(empty.Build()));
+    EXPECT_FALSE(RunExceedsFlash(Firmware{}));
+
+    // The end wraps to 0x100 in 32 bits; the segment still lies far above.
+    ModelBuilder wrap;
+    wrap.Image((int32_t)0xFFFFFF00).Segment(0x0, 0x200);
+    EXPECT_TRUE(RunExceedsFlash(wrap.Build()));
+
+    EXPECT_STREQ(RUN_EXCEEDS_QUESTION,
+                 "WARNING:\nThe selected firmware exceeds the highest possible flash address "
+                 "($F_0000-1)\n\nDo you want to proceed with firmware upload ?");
+}
+
+TEST(RunChecks, TypedPortNameIsAddedOnceIgnoringCase)
+{
+    std::vector<std::string> ports = {"ttyS0", "ttyS1", "ttyUSB0"};
+    EXPECT_FALSE(RunAddPortName(ports, "TTYusb0"));
+    EXPECT_FALSE(RunAddPortName(ports, "ttyS1"));
+    EXPECT_TRUE(RunAddPortName(ports, "ttyACM3"));
+    EXPECT_FALSE(RunAddPortName(ports, "ttyacm3"));
+    EXPECT_TRUE(RunAddPortName(ports, "ttyS"));
+    EXPECT_EQ(ports, (std::vector<std::string>{"ttyS0", "ttyS1", "ttyUSB0", "ttyACM3", "ttyS"}));
+}
+
+TEST(RunOutcome, TextsAndIcons)
+{
+    RunOutcome o = RunOutcomeText(UPLOAD_OK, -1, "");
+    EXPECT_EQ(o.text, "Upload successful.");
+    EXPECT_EQ(o.icon, RUN_ICON_INFORMATION);
+    o = RunOutcomeText(UPLOAD_STOPPED, -1, "");
+    EXPECT_EQ(o.text, "Upload stopped by user.");
+    EXPECT_EQ(o.icon, RUN_ICON_EXCLAMATION);
+    o = RunOutcomeText(VERIFY_STOPPED, -1, "");
+    EXPECT_EQ(o.text, "Verification stopped by user.");
+    EXPECT_EQ(o.icon, RUN_ICON_EXCLAMATION);
+
+    EXPECT_EQ(RunOutcomeText(UPLOAD_FAILED, -1, "").text, "Upload failed.");
+    EXPECT_EQ(RunOutcomeText(UPLOAD_FAILED, 1, "").text, "Upload failed.");
+    EXPECT_EQ(RunOutcomeText(UPLOAD_FAILED, -1, "SioMsgRecv(): gone").text,
+              "Upload failed:\n\nSioMsgRecv(): gone");
+    o = RunOutcomeText(UPLOAD_FAILED, 1, "Flash %s locked");
+    EXPECT_EQ(o.text,
+              "Upload failed. The instrument returned the following error:\n\nFlash %s locked");
+    EXPECT_EQ(o.icon, RUN_ICON_STOP);
+
+    o = RunOutcomeText(UPLOAD_TIMEOUT, -1, "");
+    EXPECT_EQ(o.text, "I/O timeout.\n\nMake sure to:\n\n - select appropriate serial port\n"
+                      " - check your serial cable connection\n"
+                      " - check that the instrument is powered on,\n"
+                      "   running and its system interface is set to RS232");
+    EXPECT_EQ(o.icon, RUN_ICON_STOP);
+
+    o = RunOutcomeText((UploadResult)7, 1, "x");
+    EXPECT_EQ(o.text, "");
+    EXPECT_EQ(o.icon, RUN_ICON_NONE);
+}
+
+static std::vector<std::string> Lines;
+static void KeepLine(const char *line, bool)
+{
+    Lines.push_back(line);
+}
+
+TEST(RunOutcome, OnlyAFailureIsLogged)
+{
+    Lines.clear();
+    LogOpen(nullptr, KeepLine, nullptr, false);
+    RunLogOutcome(UPLOAD_OK, "not this");
+    RunLogOutcome(UPLOAD_TIMEOUT, "nor this");
+    RunLogOutcome(UPLOAD_FAILED, "100% lost");
+    EXPECT_EQ(Lines,
+              (std::vector<std::string>{"CDownloadDlg::OnMirdelDone(): MIRDEL_ERROR: 100% lost"}));
+}

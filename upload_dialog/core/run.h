@@ -1,0 +1,168 @@
+// The upload run, free of any window: the checks before a run, opening the
+// port, the worker thread that drives MdlUpdate, the progress groups as
+// numbers and texts, and the outcome message. The dialog and the
+// command-line tool each supply a RunView that shows what the worker
+// reports.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct Firmware;
+struct SioPort;
+
+enum UploadResult {
+    UPLOAD_OK = 0,      // upload, flash writing, verification (if chosen), finish sent
+    UPLOAD_STOPPED = 1, // stopped by the user before verification
+    VERIFY_STOPPED = 2, // stopped by the user during verification
+    UPLOAD_FAILED = 3,  // errorCode and errorText tell why
+    UPLOAD_TIMEOUT = 4, // the instrument did not answer in time
+};
+
+#define RUN_BAUD_RATE 115200
+#define RUN_PORT_TIMEOUT 3000  // ms, the port's default time-out
+#define RUN_FLASH_END 0xF0000u // one past the highest flash address
+#define RUN_BAR_MAX 10000      // bar steps: a hundredth of a percent each
+
+#define RUN_GROUP_COUNT 3
+enum {
+    RUN_GROUP_UPLOAD = 0,
+    RUN_GROUP_FLASH = 1,
+    RUN_GROUP_VERIFY = 2,
+};
+// " Uploading", " Writing to flash memory", " Verifying".
+extern const char *const RunGroupLabels[RUN_GROUP_COUNT];
+#define RUN_LABEL_BUSY " ..."
+#define RUN_LABEL_DONE " ... done."
+
+#define RUN_EXCEEDS_QUESTION                                                                       \
+    "WARNING:\nThe selected firmware exceeds the highest possible flash address ($F_0000-1)\n\n"   \
+    "Do you want to proceed with firmware upload ?"
+#define RUN_OPEN_FAILED_FORMAT "Cannot open serial port:\n\n%s"
+#define RUN_PORT_IN_USE_ADVICE "The port may be already in use in other application"
+
+// True when no two segments share a flash byte; otherwise false with the
+// error text for the first overlapping pair.
+bool RunCheckOverlap(const Firmware &firmware, std::string &message);
+// True when a segment reaches RUN_FLASH_END or beyond: the user is to be
+// asked RUN_EXCEEDS_QUESTION (No by default) before the run.
+bool RunExceedsFlash(const Firmware &firmware);
+// The port box rule: a name not in ports (compared ignoring case) is
+// appended. Returns true when it was appended (the box is to be refilled).
+bool RunAddPortName(std::vector<std::string> &ports, const std::string &name);
+
+// Opens the port by its name (as the port box shows it) at RUN_BAUD_RATE.
+// On failure null with the text to show after RUN_OPEN_FAILED_FORMAT in
+// portError; the failure is logged.
+SioPort *RunOpenPort(const std::string &portName, std::string &portError);
+// The default time-out RunOpenPort gives the port (tests and the
+// command-line tool's hidden option; RUN_PORT_TIMEOUT otherwise).
+void RunSetPortTimeout(int32_t ms);
+
+// What the worker shows. Every call comes from the worker thread; the
+// dialog carries them out on its own thread and waits for them, except
+// RunDone, which it only queues.
+class RunView
+{
+  public:
+    virtual ~RunView() = default;
+    // The run begins: bars to 0..RUN_BAR_MAX, busy cursor.
+    virtual void RunBegin() {}
+    // label text of a group; bold applies to its label, number and sign.
+    virtual void SetGroupLabel(int group, const std::string &text, bool bold) = 0;
+    virtual void SetGroupBar(int group, int position) = 0; // 0..RUN_BAR_MAX
+    virtual int ShownPercent(int group) = 0;               // the number shown now
+    virtual void SetShownPercent(int group, int percent) = 0;
+    virtual bool VerifyChecked() = 0;
+    // The worker's last contact; errorCode and errorText are in place.
+    virtual void RunDone(UploadResult result) = 0;
+};
+
+// The three groups as the worker's progress callback drives them. One per
+// run; used by the worker thread only.
+class RunProgress
+{
+  public:
+    RunProgress(const Firmware &firmware, RunView &view, const std::atomic<bool> &stopRequested)
+        : firmware_(firmware), view_(view), stopRequested_(stopRequested)
+    {
+    }
+    // False when the run is to stop.
+    bool Event(int event, uint32_t a, uint32_t b);
+    // The percentage of value in total (0 for a total of 0), not capped.
+    static double Percent(uint32_t value, uint32_t total);
+    static int BarPosition(double percent); // int(percent*100+0.5)
+    static int ShownNumber(double percent); // int(percent+0.5)
+
+  private:
+    const Firmware &firmware_;
+    RunView &view_;
+    const std::atomic<bool> &stopRequested_;
+    uint32_t flashBytes_ = 0;
+    uint32_t verifyBytes_ = 0;
+    int32_t verifyImage_ = 0;
+    int32_t verifySegment_ = 0;
+};
+
+// One upload run of a firmware file on an open port.
+class UploadRun
+{
+  public:
+    UploadRun(const Firmware &firmware, const std::string &filePath, RunView &view);
+    ~UploadRun(); // waits for the worker and closes the port
+    UploadRun(const UploadRun &) = delete;
+    UploadRun &operator=(const UploadRun &) = delete;
+
+    // Takes over the port and starts the worker. When the worker cannot be
+    // started, logs it, closes the port and returns false.
+    bool Start(SioPort *port);
+    // The cooperative stop: seen at the next progress event or after the
+    // current MdlUpdate call. Safe from a signal handler.
+    void RequestStop() { stopRequested_.store(true); }
+    bool StopRequested() const { return stopRequested_.load(); }
+    // True from Start until the worker's last step (after RunDone).
+    bool WorkerRunning() const { return workerRunning_.load(); }
+    // Waits for the worker to end, then closes the port.
+    void Join();
+
+    // The worker's body, also callable on the caller's thread (port given,
+    // not taken over). Ends with view.RunDone(result).
+    UploadResult RunUpload(SioPort *port);
+
+    int errorCode = -1;    // -1 none; otherwise the mdl error state's code
+    std::string errorText; // empty: no reason known
+
+  private:
+    static bool ProgressCallback(int event, void *context, uint32_t a, uint32_t b,
+                                 const char *line);
+    UploadResult Verify(SioPort *port);
+
+    const Firmware &firmware_;
+    std::string filePath_;
+    RunView &view_;
+    SioPort *port_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> workerRunning_{false};
+    RunProgress *progress_ = nullptr;
+};
+
+// Makes the next UploadRun::Start fail as if no thread could be created
+// (tests only).
+void RunFailNextThreadStart(void);
+
+enum RunIcon {
+    RUN_ICON_NONE = 0, // no message
+    RUN_ICON_INFORMATION,
+    RUN_ICON_EXCLAMATION,
+    RUN_ICON_STOP,
+};
+struct RunOutcome {
+    std::string text; // the message box text
+    RunIcon icon = RUN_ICON_NONE;
+};
+RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText);
+// After the message: the log line of a failed run (nothing for the others).
+void RunLogOutcome(UploadResult result, const std::string &errorText);
