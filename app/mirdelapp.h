@@ -1,0 +1,63 @@
+// The application object: start-up, the serial port names offered to the
+// user, and the one way the program raises its message boxes.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+class QWidget;
+
+#define APP_DISPLAY_NAME "Mirdel"
+
+class CMirdelApp
+{
+  public:
+    CMirdelApp() = default;
+
+    // The whole life of the program once the QApplication exists: start-up,
+    // then the main window run modally. Returns the process exit status.
+    int InitInstance(int argc, char **argv);
+
+    std::vector<std::string> ports; // offered in the upload dialog's port box
+    std::string lastPort;           // last taken from an upload dialog's port box
+    std::string firmwareArg;        // the firmware file of the command line
+    bool haveFirmwareArg = false;
+    std::string displayName = APP_DISPLAY_NAME; // caption of every message box
+};
+
+extern CMirdelApp theApp;
+
+enum AppIcon {
+    APP_ICON_STOP,        // errors and the highest-address question
+    APP_ICON_EXCLAMATION, // runs stopped by the user, icon-load failures
+    APP_ICON_INFORMATION, // success
+};
+
+enum AppButtons {
+    APP_BUTTONS_OK,
+    APP_BUTTONS_YES_NO, // No is the default
+};
+
+enum AppAnswer {
+    APP_ANSWER_OK,
+    APP_ANSWER_YES,
+    APP_ANSWER_NO,
+};
+
+// A message box captioned with the display name.
+AppAnswer AppMessageBox(QWidget *parent, const std::string &text, AppIcon icon,
+                        AppButtons buttons = APP_BUTTONS_OK);
+
+// What a replaced message box is given; the hook answers in its place.
+struct AppMessage {
+    std::string caption;
+    std::string text;
+    AppIcon icon;
+    AppButtons buttons;
+};
+using AppMessageHook = std::function<AppAnswer(const AppMessage &)>;
+
+// Replaces every message box by the hook (tests); an empty hook restores the
+// real boxes.
+void AppSetMessageBoxHook(AppMessageHook hook);

@@ -1,0 +1,60 @@
+// The main window: the product's title area and the Upload, Close and Help
+// buttons. Closing it ends the program.
+#pragma once
+
+#include <QDialog>
+#include <QFont>
+#include <QPixmap>
+
+#include <functional>
+
+class QLabel;
+class QPushButton;
+
+#define MIRDEL_HELP_PDF "Mirdel.pdf"
+#define MIRDEL_HELP_TXT "Mirdel.txt"
+#define MIRDEL_FILE_DIALOG_TITLE "Select firmware file for upload"
+#define MIRDEL_FILTER_SREC "Varno Firmware Files (*.srec)"
+#define MIRDEL_FILTER_ALL "All Files (*)"
+
+class CMirdelDlg : public QDialog
+{
+    Q_OBJECT
+  public:
+    explicit CMirdelDlg(QWidget *parent = nullptr);
+    ~CMirdelDlg() override;
+
+    void OnUploadButton();
+    void OnCloseButton();
+    void OnHelpButton();
+
+    // The directory the help files are looked for in, with a trailing "/".
+    static QString HelpDirectory();
+
+    // How a help file is handed to the desktop (tests replace it). True when
+    // a viewer took it.
+    using HelpOpener = std::function<bool(const QString &path)>;
+    static void SetHelpOpener(HelpOpener opener);
+
+    const QPixmap &LargeIcon() const { return largeIcon_; }
+    const QPixmap &SmallIcon() const { return smallIcon_; }
+
+  protected:
+    void showEvent(QShowEvent *event) override;
+    bool OnInitDialog();
+
+  private:
+    // False with the thread's last system error set when the file is
+    // missing or no viewer takes it.
+    static bool OpenHelpFile(const QString &path);
+
+    QPixmap largeIcon_;
+    QPixmap smallIcon_;
+    QFont smallFont_;
+    QLabel *legalLine_;
+    QLabel *makerLine_;
+    QPushButton *upload_;
+    QPushButton *close_;
+    QPushButton *help_;
+    bool initialised_ = false;
+};

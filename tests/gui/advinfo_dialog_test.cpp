@@ -1,0 +1,121 @@
+// The advanced firmware information dialog on the sample file whose texts
+// are written down in tests/data/multi.info.txt.
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <clocale>
+#include <fstream>
+
+#include "firmware/mdl.h"
+#include "tests/gui/gui_helpers.h"
+#include "upload_dialog/advinfodlg.h"
+#include "upload_dialog/branchtree.h"
+#include "upload_dialog/core/scan.h"
+
+class TestAdvancedDialog : public QObject
+{
+    Q_OBJECT
+
+  private:
+    Firmware firmware_{};
+    std::vector<std::string> golden_;
+
+    // The golden line that starts with label, without the label and the
+    // blanks after it.
+    QString Golden(const char *label) const
+    {
+        for (const std::string &l : golden_) {
+            if (l.rfind(label, 0) == 0) {
+                size_t at = l.find_first_not_of(' ', std::strlen(label));
+                return QString::fromStdString(l.substr(at));
+            }
+        }
+        return QString();
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        std::setlocale(LC_NUMERIC, "C");
+        ScanFileInfo info;
+        std::string message;
+        QCOMPARE(ScanFirmwareFile(MIRDEL_TEST_DATA "/multi.srec", &firmware_, &info, &message), 1);
+        std::ifstream in(MIRDEL_TEST_DATA "/multi.info.txt");
+        for (std::string l; std::getline(in, l);)
+            golden_.push_back(l);
+        QVERIFY(golden_.size() > 10);
+    }
+
+    void cleanupTestCase() { MdlFirmwareRelease(&firmware_); }
+
+    void treeAndSummary()
+    {
+        CAdvancedInfoDlg dlg;
+        dlg.SetFirmware(firmware_);
+        dlg.show();
+        QCOMPARE(dlg.windowTitle(), QString("Advanced firmware information"));
+
+        QCOMPARE(dlg.findChild<QLineEdit *>("sizeField")->text(), Golden("Firmware size:"));
+        QCOMPARE(dlg.findChild<QLineEdit *>("spanField")->text(), Golden("Firmware span size:"));
+        QCOMPARE(dlg.findChild<QLineEdit *>("lowestField")->text(),
+                 Golden("The lowest flash address:"));
+        QCOMPARE(dlg.findChild<QLineEdit *>("highestField")->text(),
+                 Golden("The highest flash address:"));
+        for (const char *n : {"sizeField", "spanField", "lowestField", "highestField"})
+            QVERIFY(dlg.findChild<QLineEdit *>(n)->isReadOnly());
+
+        // Image lines at the top level, their segments below, in file order.
+        std::vector<std::string> images, segments;
+        for (const std::string &l : golden_) {
+            if (l.rfind("Image #", 0) == 0)
+                images.push_back(l);
+            else if (l.rfind("    Segment #", 0) == 0)
+                segments.push_back(l.substr(4));
+        }
+        BranchTree *tree = dlg.tree;
+        QCOMPARE(tree->topLevelItemCount(), int(images.size()));
+        size_t s = 0;
+        for (int i = 0; i < tree->topLevelItemCount(); i++) {
+            QTreeWidgetItem *image = tree->topLevelItem(i);
+            QCOMPARE(image->text(0).toStdString(), images[i]);
+            // Collapsed, with a button that opens it.
+            QVERIFY(!image->isExpanded());
+            QVERIFY(image->childCount() > 0);
+            for (int j = 0; j < image->childCount(); j++)
+                QCOMPARE(image->child(j)->text(0).toStdString(), segments.at(s++));
+        }
+        QCOMPARE(s, segments.size());
+        QCOMPARE(tree->currentItem(), nullptr);
+        QVERIFY(tree->selectedItems().isEmpty());
+        QVERIFY(tree->rootIsDecorated());
+        QVERIFY(tree->isHeaderHidden());
+
+        // Expanding draws without trouble and shows the segments.
+        tree->expandAll();
+        QVERIFY(!tree->grab().isNull());
+        QVERIFY(tree->visualItemRect(tree->topLevelItem(0)->child(0)).isValid());
+
+        QPushButton *ok = dlg.findChild<QPushButton *>("okButton");
+        QVERIFY(ok->isDefault());
+        QTest::mouseClick(ok, Qt::LeftButton);
+        QCOMPARE(dlg.result(), int(QDialog::Accepted));
+        QVERIFY(!dlg.isVisible());
+    }
+
+    void emptyFirmware()
+    {
+        Firmware empty{};
+        CAdvancedInfoDlg dlg;
+        dlg.SetFirmware(empty);
+        dlg.show();
+        QCOMPARE(dlg.tree->topLevelItemCount(), 0);
+        QVERIFY(!dlg.findChild<QLineEdit *>("sizeField")->text().isEmpty());
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QVERIFY(!dlg.isVisible());
+    }
+};
+
+QTEST_MAIN(TestAdvancedDialog)
+#include "advinfo_dialog_test.moc"

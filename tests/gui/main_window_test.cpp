@@ -1,0 +1,208 @@
+// The main window: its face, Upload with and without a command-line file,
+// Help with the help files present or missing, and the program's start-up.
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+#include <fstream>
+#include <sstream>
+
+#include "app/mirdeldlg.h"
+#include "app/myfiledialog.h"
+#include "tests/gui/gui_helpers.h"
+#include "upload_dialog/downloaddlg.h"
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp_;
+    std::string firmwarePath_;
+
+    static void SetHelpFiles(bool pdf, bool txt)
+    {
+        for (auto [name, wanted] :
+             {std::pair{MIRDEL_HELP_PDF, pdf}, std::pair{MIRDEL_HELP_TXT, txt}}) {
+            QFile f(CMirdelDlg::HelpDirectory() + name);
+            if (wanted)
+                QVERIFY(f.open(QIODevice::WriteOnly));
+            else
+                f.remove();
+        }
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        std::setlocale(LC_NUMERIC, "C");
+        QVERIFY(tmp_.isValid());
+        firmwarePath_ = tmp_.path().toStdString() + "/main.srec";
+        WriteLines(firmwarePath_, ImageLines(0x1000, "App", 0x1000, 256));
+    }
+
+    void init()
+    {
+        theApp.haveFirmwareArg = false;
+        theApp.ports = {"COM1", "COM2"};
+        theApp.lastPort = "stale";
+    }
+
+    void cleanup()
+    {
+        CancelWhenModal();
+        SetHelpFiles(false, false);
+        CMirdelDlg::SetHelpOpener(nullptr);
+    }
+
+    void face()
+    {
+        MessageRecorder boxes;
+        CMirdelDlg dlg;
+        dlg.show();
+        QVERIFY(boxes.messages.empty()); // both icon sizes loaded
+        QCOMPARE(dlg.LargeIcon().width(), 32);
+        QCOMPARE(dlg.SmallIcon().width(), 16);
+        QVERIFY(!dlg.findChild<QLabel *>("instrumentIcon")->pixmap().isNull());
+        QCOMPARE(dlg.findChild<QLabel *>("legalLine")->font().pixelSize(), 10);
+        QVERIFY(dlg.findChild<QPushButton *>("uploadButton")->isDefault());
+        QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(dlg.minimumSize(), dlg.maximumSize()); // not resizable
+        QVERIFY(theApp.lastPort.empty());
+        QTest::mouseClick(dlg.findChild<QPushButton *>("closeButton"), Qt::LeftButton);
+        QVERIFY(!dlg.isVisible());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+    }
+
+    void uploadWithTheCommandLineFile()
+    {
+        theApp.haveFirmwareArg = true;
+        theApp.firmwareArg = firmwarePath_;
+        MessageRecorder boxes;
+        CMirdelDlg dlg;
+        // Every click analyses the same file again; no file dialog.
+        for (int round = 0; round < 2; round++) {
+            QString shown;
+            WhenModal<QDialog>([&](QDialog *d) {
+                if (auto *up = qobject_cast<CDownloadDlg *>(d))
+                    shown = up->findChild<QLineEdit *>("nameField")->text();
+                d->reject();
+            });
+            dlg.OnUploadButton();
+            QCOMPARE(shown, QString("main.srec"));
+        }
+        // A file that cannot be analysed gives its box and no dialog.
+        theApp.firmwareArg = tmp_.path().toStdString() + "/gone.srec";
+        dlg.OnUploadButton();
+        QCOMPARE(boxes.messages.size(), size_t(1));
+        QVERIFY(boxes.Text(0).find("gone.srec") != std::string::npos);
+    }
+
+    void uploadAsksForTheFile()
+    {
+        MessageRecorder boxes;
+        CMirdelDlg dlg;
+        QString title, selected;
+        QStringList filters;
+        WhenModal<CMyFileDialog>([&](CMyFileDialog *fd) {
+            title = fd->windowTitle();
+            filters = fd->nameFilters();
+            selected = fd->selectedNameFilter();
+            fd->reject();
+        });
+        dlg.OnUploadButton(); // cancelled: nothing happens
+        QCOMPARE(title, QString("Select firmware file for upload"));
+        QCOMPARE(filters, QStringList({"Varno Firmware Files (*.srec)", "All Files (*)"}));
+        QCOMPARE(selected, filters.value(0));
+
+        QString shown;
+        WhenModal<CMyFileDialog>([&](CMyFileDialog *fd) {
+            fd->selectFile(QString::fromStdString(firmwarePath_));
+            WhenModal<CDownloadDlg>([&](CDownloadDlg *up) {
+                shown = up->findChild<QLineEdit *>("locationField")->text();
+                up->reject();
+            });
+            QMetaObject::invokeMethod(fd, "accept");
+        });
+        dlg.OnUploadButton();
+        QCOMPARE(shown, tmp_.path());
+        QVERIFY(boxes.messages.empty());
+    }
+
+    void help()
+    {
+        std::vector<QString> opened;
+        bool viewerTakes = true;
+        CMirdelDlg::SetHelpOpener([&](const QString &path) {
+            opened.push_back(path);
+            return viewerTakes;
+        });
+        const QString dir = CMirdelDlg::HelpDirectory();
+        QCOMPARE(dir, QCoreApplication::applicationDirPath() + "/");
+        const std::string missing = "\n\nNo such file or directory <ERROR_FILE_NOT_FOUND>";
+        MessageRecorder boxes;
+        CMirdelDlg dlg;
+
+        SetHelpFiles(true, true); // the PDF alone
+        QTest::mouseClick(dlg.findChild<QPushButton *>("helpButton"), Qt::LeftButton);
+        QCOMPARE(opened, std::vector<QString>({dir + MIRDEL_HELP_PDF}));
+        QVERIFY(boxes.messages.empty());
+
+        SetHelpFiles(false, true); // the PDF's box, then the text file
+        opened.clear();
+        dlg.OnHelpButton();
+        QCOMPARE(opened, std::vector<QString>({dir + MIRDEL_HELP_TXT}));
+        QCOMPARE(boxes.messages.size(), size_t(1));
+        QCOMPARE(boxes.messages[0].icon, APP_ICON_STOP);
+        QCOMPARE(boxes.Text(0), "Error opening PDF help file:\n\n" +
+                                    (dir + MIRDEL_HELP_PDF).toStdString() + missing);
+
+        SetHelpFiles(false, false); // two boxes in turn
+        opened.clear();
+        dlg.OnHelpButton();
+        QVERIFY(opened.empty());
+        QCOMPARE(boxes.messages.size(), size_t(3));
+        QCOMPARE(boxes.Text(2), "Error opening TXT help file:\n\n" +
+                                    (dir + MIRDEL_HELP_TXT).toStdString() + missing);
+
+        SetHelpFiles(true, false); // present, but no viewer takes it
+        viewerTakes = false;
+        dlg.OnHelpButton();
+        QCOMPARE(boxes.messages.size(), size_t(5));
+        QVERIFY2(boxes.Text(3).find("<ERROR_NOT_SUPPORTED>") != std::string::npos,
+                 boxes.Text(3).c_str());
+    }
+
+    void startUpRunsTheMainWindow()
+    {
+        std::string log = tmp_.path().toStdString() + "/run.log";
+        std::vector<std::string> words = {"/opt/x/mirdel", "-v", "-l", log, firmwarePath_, "more"};
+        std::vector<char *> argv;
+        for (auto &w : words)
+            argv.push_back(w.data());
+        argv.push_back(nullptr);
+        MessageRecorder boxes;
+        WhenModal<CMirdelDlg>(
+            [](CMirdelDlg *main) { main->findChild<QPushButton *>("closeButton")->click(); });
+        QCOMPARE(theApp.InitInstance(static_cast<int>(words.size()), argv.data()), 0);
+        QVERIFY(boxes.messages.empty());
+        QVERIFY(theApp.haveFirmwareArg);
+        QCOMPARE(theApp.firmwareArg, firmwarePath_);
+        QVERIFY(theApp.ports.size() >= 2);
+
+        std::stringstream text;
+        text << std::ifstream(log).rdbuf();
+        std::string all = text.str();
+        size_t start = all.find("mirdel: -------------------- Start: --------------------");
+        size_t done = all.find("CMirdelApp::InitInstance(): dlg.DoModal() done", start);
+        QVERIFY2(start != std::string::npos && done != std::string::npos &&
+                     all.find("CMirdelApp::InitInstance(): end", done) != std::string::npos,
+                 all.c_str());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "main_window_test.moc"
