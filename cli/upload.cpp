@@ -4,17 +4,16 @@
 #include <atomic>
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 #include "app/core/startup.h"
 #include "cli/cli.h"
 #include "firmware/mdl.h"
+#include "platform/console.h"
 #include "protocol/mdl_pc.h"
 #include "support/log.h"
 #include "upload_dialog/core/run.h"
@@ -174,7 +173,7 @@ class CliRunView : public RunView
 
 std::atomic<UploadRun *> cli_active_run{nullptr};
 
-void cli_on_sigint(int)
+void cli_on_stop(void)
 {
     UploadRun *run = cli_active_run.load();
     if (run)
@@ -283,8 +282,8 @@ int CliUpload(int argc, char **argv)
         std::fprintf(stderr, "%s", message.c_str());
         status = CLI_EXIT_FILE;
     } else if (RunExceedsFlash(firmware) && !yes &&
-               !(isatty(STDIN_FILENO) && cli_ask_yes(RUN_EXCEEDS_QUESTION))) {
-        if (!isatty(STDIN_FILENO))
+               !(PlatIsTerminal(stdin) && cli_ask_yes(RUN_EXCEEDS_QUESTION))) {
+        if (!PlatIsTerminal(stdin))
             std::fprintf(stderr,
                          "%s\n\nmirdel-cli: no terminal to ask on; give --yes to upload anyway\n",
                          RUN_EXCEEDS_QUESTION);
@@ -293,15 +292,10 @@ int CliUpload(int argc, char **argv)
         std::fprintf(stderr, RUN_OPEN_FAILED_FORMAT "\n", message.c_str());
         status = CLI_EXIT_PORT;
     } else {
-        CliRunView view(verify, isatty(STDOUT_FILENO) != 0);
+        CliRunView view(verify, PlatIsTerminal(stdout));
         UploadRun run(firmware, path, view);
         cli_active_run.store(&run);
-        struct sigaction sa = {};
-        struct sigaction previous = {};
-        sa.sa_handler = cli_on_sigint;
-        sa.sa_flags = SA_RESETHAND; // a second Ctrl-C ends the program
-        sigemptyset(&sa.sa_mask);
-        sigaction(SIGINT, &sa, &previous);
+        PlatInstallStopHandler(cli_on_stop); // a second Ctrl-C ends the program
 
         if (!run.Start(sio)) {
             std::fprintf(stderr, "mirdel-cli: the upload could not be started\n");
@@ -322,7 +316,7 @@ int CliUpload(int argc, char **argv)
             RunLogOutcome(result, run.errorText);
             status = cli_exit_status(result);
         }
-        sigaction(SIGINT, &previous, nullptr);
+        PlatRemoveStopHandler();
         cli_active_run.store(nullptr);
     }
     MdlFirmwareRelease(&firmware);

@@ -16,5 +16,6 @@ bool PlatEnumSerialPorts(std::vector<std::string> &names, const char **failedCal
 std::string PlatPortDevicePath(const std::string &name);
 
 // Where the port list is read from (POSIX: the sysfs root, "/sys" by
-// default). Tests lay out a fake tree.
+// default; Windows: a key under HKEY_CURRENT_USER instead of the system's
+// serial port key, which null or "" restores). Tests lay out a fake tree.
 void PlatSetPortListRoot(const char *root);

@@ -32,7 +32,10 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
 void PlatSerialClose(PlatSerialDevice *device);
 
 // Takes up to length queued bytes at once; *count is 0 when nothing is
-// queued. A device that has hung up fails with an I/O error. Returns 1 or -1.
+// queued. A device that has hung up fails with an I/O error. Returns 1, -1,
+// or 0 when a line error ended the read: the caller then clears and reports
+// it with PlatSerialLineErrors and reads again (a device that reports line
+// errors beside the bytes, as termios does, never answers 0).
 int PlatSerialRead(PlatSerialDevice *device, void *buffer, size_t length, size_t *count);
 
 // Hands as many bytes as the device takes at once to it (*count may be 0).

@@ -116,6 +116,16 @@ void MdlSetTimings(uint32_t busyPauseMs, int32_t flashTimeoutMs)
     g_flashTimeoutMs = flashTimeoutMs;
 }
 
+// The error state holds the text as it is shown: a received line quoted in
+// it may carry SOH line breaks, which the line sent to the instrument keeps.
+static void mdl_store_error(int code, char *text)
+{
+    for (char *p = text; *p; p++)
+        if (*p == '\x01')
+            *p = '\n';
+    MdlSetError(code, "%s", text);
+}
+
 void MdlFail(SioPort *port, int code, const char *fmt, ...)
 {
     char text[MDL_ERROR_TEXT_SIZE];
@@ -123,20 +133,24 @@ void MdlFail(SioPort *port, int code, const char *fmt, ...)
     va_start(ap, fmt);
     vsnprintf(text, sizeof text, fmt, ap);
     va_end(ap);
-    MdlSetError(code, "%s", text);
     if (port) {
         char line[MDL_ERROR_TEXT_SIZE + 8];
         snprintf(line, sizeof line, "-ERR %s", text);
         SioMsgSend(port, line, false, kDefaultTimeout);
     }
+    mdl_store_error(code, text);
 }
 
 void MdlSendFailed(void)
 {
-    if (SioGetError(nullptr, 0) == 1)
-        MdlSetError(MDL_ERR_INSTRUMENT, "%s", SioErrStr());
-    else
-        MdlSetError(MDL_ERR_LOCAL, "SioMsgSend(): %s", SioErrStr());
+    char text[MDL_ERROR_TEXT_SIZE];
+    if (SioGetError(nullptr, 0) == 1) {
+        snprintf(text, sizeof text, "%s", SioErrStr());
+        mdl_store_error(MDL_ERR_INSTRUMENT, text);
+    } else {
+        snprintf(text, sizeof text, "SioMsgSend(): %s", SioErrStr());
+        mdl_store_error(MDL_ERR_LOCAL, text);
+    }
 }
 
 int MdlSendFile(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file)

@@ -19,7 +19,7 @@ namespace
 SioPort sioPort;
 
 int sioErrorCode;
-char sioErrorText[1024];
+char sioErrorText[SIO_ERROR_TEXT_SIZE];
 
 // Set at program start and never reset by SioOpen: a read that filled its
 // request leaves it set, since more may be waiting in the driver.
@@ -194,7 +194,14 @@ int SioRead(SioPort *port, void *buffer, uint32_t length, int32_t timeout)
     for (;;) {
         if (readNow) {
             size_t got = 0;
-            if (PlatSerialRead(port->device, buffer, length, &got) != 1) {
+            int rr = PlatSerialRead(port->device, buffer, length, &got);
+            if (rr == 0) {
+                // A line error ended the read: clear and report it, and
+                // issue the same read again.
+                sio_check_line_errors(port);
+                continue;
+            }
+            if (rr != 1) {
                 sio_set_error(-1, "%s(%lu): %s", PLAT_SERIAL_READ_CALL, (unsigned long)length,
                               WinLastErrStr());
                 return -1;

@@ -4,6 +4,9 @@
 
 #include "platform/serial_device.h"
 
+// Capacity of the last error text, terminator included.
+#define SIO_ERROR_TEXT_SIZE 1024
+
 // Records the last error code and the printf-formatted text.
 void sio_set_error(int code, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 

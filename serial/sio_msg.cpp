@@ -86,7 +86,10 @@ int SioMsgRecv(SioPort *port, char *buffer, size_t size, bool ack, int32_t timeo
         return r;
     if (stored == 0 || buffer[stored - 1] != '\n') {
         // The rest of the line stays queued and comes back as the next one.
-        sio_set_error(-1, "'%s' not terminated with end of line character !", buffer);
+        // A long line is quoted only as far as the reason still fits.
+        const char tail[] = "' not terminated with end of line character !";
+        const int quoted = SIO_ERROR_TEXT_SIZE - 2 - (int)(sizeof tail - 1);
+        sio_set_error(-1, "'%.*s%s", quoted, buffer, tail);
         return -1;
     }
     buffer[stored - 1] = '\0';

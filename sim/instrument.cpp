@@ -53,18 +53,18 @@ std::string RetryLine(const std::string &text)
 
 } // namespace
 
-bool ParseFault(const std::string &spec, Fault &out, std::string &err)
+bool ParseFault(const std::string &text, Fault &out, std::string &err)
 {
-    size_t c1 = spec.find(':');
-    size_t c2 = c1 == std::string::npos ? c1 : spec.find(':', c1 + 1);
+    size_t c1 = text.find(':');
+    size_t c2 = c1 == std::string::npos ? c1 : text.find(':', c1 + 1);
     if (c2 == std::string::npos) {
-        err = "'" + spec + "': expected PHASE:N:KIND[:TEXT]";
+        err = "'" + text + "': expected PHASE:N:KIND[:TEXT]";
         return false;
     }
-    size_t c3 = spec.find(':', c2 + 1);
-    std::string phase = spec.substr(0, c1);
-    std::string index = spec.substr(c1 + 1, c2 - c1 - 1);
-    std::string kind = spec.substr(c2 + 1, c3 == std::string::npos ? std::string::npos : c3 - c2 - 1);
+    size_t c3 = text.find(':', c2 + 1);
+    std::string phase = text.substr(0, c1);
+    std::string index = text.substr(c1 + 1, c2 - c1 - 1);
+    std::string kind = text.substr(c2 + 1, c3 == std::string::npos ? std::string::npos : c3 - c2 - 1);
     int p, k;
     if (!Lookup(kPhases, phase, p)) {
         err = "'" + phase + "': unknown phase";
@@ -83,7 +83,7 @@ bool ParseFault(const std::string &spec, Fault &out, std::string &err)
     out.phase = (Phase)p;
     out.index = n;
     out.kind = (FaultKind)k;
-    out.text = c3 == std::string::npos ? std::string() : spec.substr(c3 + 1);
+    out.text = c3 == std::string::npos ? std::string() : text.substr(c3 + 1);
     return true;
 }
 

@@ -54,7 +54,7 @@ struct Fault {
 };
 
 // Parses "PHASE:N:KIND[:TEXT]"; false with a reason in err.
-bool ParseFault(const std::string &spec, Fault &out, std::string &err);
+bool ParseFault(const std::string &text, Fault &out, std::string &err);
 
 struct Options {
     std::vector<Fault> faults;

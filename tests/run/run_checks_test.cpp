@@ -10,6 +10,8 @@ TEST(RunChecks, OverlapNamesTheFirstPairAndIgnoresTouchingRanges)
         ModelBuilder b;
         b.Image(0x1000).Segment(0x0, 0x100).Segment(0x100, 0x100);
         b.Image(0x1200).Segment(0x5000, 0x10);
+        // A segment without bytes inside another one occupies nothing.
+        b.Image(0x1050).Segment(0x0, 0x0);
         EXPECT_TRUE(RunCheckOverlap(b.Build(), message));
         EXPECT_EQ(message, "unchanged");
     }

@@ -43,11 +43,15 @@ bool RunCheckOverlap(const Firmware &firmware, std::string &message)
     for (int32_t i = 0; i < firmware.imageCount; i++) {
         const FirmwareImage &a = firmware.images[i];
         for (int32_t j = 0; j < a.segmentCount; j++) {
+            // A segment without bytes (a data record that carried none)
+            // occupies no flash and cannot overlap anything.
+            if (a.segments[j].size == 0)
+                continue;
             RunRange r = run_range(a, a.segments[j]);
             for (int32_t k = 0; k < firmware.imageCount; k++) {
                 const FirmwareImage &b = firmware.images[k];
                 for (int32_t m = 0; m < b.segmentCount; m++) {
-                    if (k == i && m == j)
+                    if ((k == i && m == j) || b.segments[m].size == 0)
                         continue;
                     RunRange q = run_range(b, b.segments[m]);
                     if (r.start < q.end && q.start < r.end) {

@@ -1,0 +1,52 @@
+// Ctrl-C arrives on a thread of the system's own through the console
+// control handler. The first one is taken; the handler then steps aside,
+// so that a second one ends the program.
+#include <windows.h>
+
+#include "platform/console.h"
+
+#include <atomic>
+#include <io.h>
+
+namespace
+{
+
+std::atomic<void (*)(void)> console_on_stop{nullptr};
+std::atomic<bool> console_taken{false};
+
+BOOL WINAPI console_handler(DWORD type)
+{
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT)
+        return FALSE;
+    if (console_taken.exchange(true))
+        return FALSE; // the second one: the default, which ends the process
+    void (*fn)(void) = console_on_stop.load();
+    if (fn)
+        fn();
+    return TRUE;
+}
+
+} // namespace
+
+bool PlatIsTerminal(FILE *stream)
+{
+    if (!stream)
+        return false;
+    // _isatty() is also true for the NUL device: a console answers its mode.
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(stream));
+    DWORD mode;
+    return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) != 0;
+}
+
+void PlatInstallStopHandler(void (*onStop)(void))
+{
+    console_on_stop.store(onStop);
+    console_taken.store(false);
+    SetConsoleCtrlHandler(console_handler, TRUE);
+}
+
+void PlatRemoveStopHandler(void)
+{
+    SetConsoleCtrlHandler(console_handler, FALSE);
+    console_on_stop.store(nullptr);
+}

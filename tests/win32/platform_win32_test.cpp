@@ -1,0 +1,217 @@
+// The Win32 back ends of the platform layer: system error texts, the
+// locale, the serial port list from the registry and file times.
+#include <windows.h>
+
+#include "app/core/startup.h"
+#include "platform/filestat.h"
+#include "platform/locale.h"
+#include "platform/ports.h"
+#include "platform/syserr.h"
+#include "support/intstr.h"
+#include "support/log.h"
+#include "support/winerr.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+std::vector<std::string> g_logged;
+
+void capture(const char *line, bool)
+{
+    g_logged.push_back(line);
+}
+
+bool EndsWith(const std::string &s, const std::string &tail)
+{
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TEST(Win32SysErr, MessagesAreOneLineWithTheName)
+{
+    for (unsigned long code :
+         {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND, ERROR_SEM_TIMEOUT, ERROR_OPERATION_ABORTED}) {
+        std::string text = WinErrStr(code);
+        std::string name = WinErrName(code);
+        SCOPED_TRACE(text);
+        ASSERT_TRUE(EndsWith(text, " <" + name + ">"));
+        std::string message = text.substr(0, text.size() - name.size() - 3);
+        EXPECT_FALSE(message.empty());
+        EXPECT_EQ(message.find_first_of("\r\n"), std::string::npos);
+        // The ". " that closes a one-line system message gives way to the name.
+        EXPECT_FALSE(EndsWith(message, ". ")) << message;
+        EXPECT_NE(message.back(), ' ');
+    }
+
+    // The system's last error is the thread's own.
+    SetLastError(ERROR_ACCESS_DENIED);
+    EXPECT_EQ(PlatGetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_NE(std::string(WinLastErrStr()).find("<ERROR_ACCESS_DENIED>"), std::string::npos);
+    PlatSetLastError(ERROR_GEN_FAILURE);
+    EXPECT_EQ(GetLastError(), ERROR_GEN_FAILURE);
+}
+
+TEST(Win32SysErr, ErrnoValuesBecomeSystemCodes)
+{
+    EXPECT_EQ(PlatSetLastErrorFromErrno(EBUSY), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(PlatSetLastErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(PlatErrnoToCode(EINVAL), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(PlatErrnoToCode(12345), ERROR_GEN_FAILURE);
+
+    char buf[64];
+    PlatErrnoMessage(ENOENT, buf, sizeof buf);
+    EXPECT_STREQ(buf, strerror(ENOENT));
+    char tiny[4];
+    PlatErrnoMessage(ENOENT, tiny, sizeof tiny);
+    EXPECT_EQ(std::string(tiny), std::string(strerror(ENOENT)).substr(0, 3));
+}
+
+TEST(Win32SysErr, CodeWithoutTextGivesBareNameAndOneLogLine)
+{
+    ASSERT_TRUE(LogOpen(nullptr, capture, nullptr, false));
+    g_logged.clear();
+    // Codes with the customer bit have no system text.
+    const unsigned long code = 0x2000ABCDUL;
+    EXPECT_EQ(std::string(WinErrStr(code)), std::string("ERROR_") + std::to_string(code));
+    unsigned long lookup = GetLastError();
+    EXPECT_NE(lookup, ERROR_SUCCESS);
+    ASSERT_EQ(g_logged.size(), 1u);
+    EXPECT_EQ(g_logged[0], "WinErrStr(): FormatMessage(" + std::to_string(code) +
+                               "): " + WinErrName(lookup) + " <" + std::to_string(lookup) + ">");
+    LogOpen(nullptr, LogDefaultConsole, nullptr, false);
+}
+
+TEST(Win32Locale, ThousandsSeparatorAndLocalTime)
+{
+    char expected[8] = "";
+    int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, expected, sizeof expected);
+    char sep[8] = "x";
+    ASSERT_EQ(PlatThousandsSep(sep, sizeof sep), n > 1);
+    if (n > 1) {
+        EXPECT_STREQ(sep, expected);
+        IntStrResetSeparator();
+        EXPECT_EQ(std::string(IntStrGroup(1234567)),
+                  std::string("1") + expected + "234" + expected + "567");
+    }
+    char none[1];
+    EXPECT_FALSE(PlatThousandsSep(none, sizeof none));
+
+    // 2023-11-14 22:13:20 UTC: the same date or the next one anywhere.
+    struct tm tm {
+    };
+    ASSERT_TRUE(PlatLocalTime(1700000000, &tm));
+    EXPECT_EQ(tm.tm_year, 123);
+    EXPECT_EQ(tm.tm_mon, 10);
+    EXPECT_TRUE(tm.tm_mday == 14 || tm.tm_mday == 15) << tm.tm_mday;
+    EXPECT_FALSE(PlatLocalTime(0, nullptr));
+}
+
+// A key of its own under HKEY_CURRENT_USER stands in for the system's
+// serial port key.
+class Win32Ports : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        path = "Software\\MirdelTest\\SERIALCOMM-" + std::to_string(GetCurrentProcessId());
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        PlatSetPortListRoot(path.c_str());
+    }
+    void TearDown() override
+    {
+        PlatSetPortListRoot(nullptr);
+        RegCloseKey(key);
+        RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\MirdelTest"); // when no other run uses it
+    }
+    void Value(const char *name, DWORD type, const void *data, DWORD size)
+    {
+        ASSERT_EQ(RegSetValueExA(key, name, 0, type, (const BYTE *)data, size), ERROR_SUCCESS);
+    }
+    void Text(const char *name, const char *text)
+    {
+        Value(name, REG_SZ, text, (DWORD)strlen(text) + 1);
+    }
+    std::string path;
+    HKEY key = nullptr;
+};
+
+TEST_F(Win32Ports, StringValuesInRegistryOrderAfterTheFixedNames)
+{
+    // Names in creation order sort the same way: the system enumerates in
+    // one order or the other.
+    Text("\\Device\\Serial1", "COM7");
+    DWORD number = 3;
+    Value("\\Device\\Serial2", REG_DWORD, &number, sizeof number);
+    Text("\\Device\\Serial3", "com1");
+    Text("\\Device\\Serial4", "COM10");
+    // Data without its terminator ends at the reported length.
+    Value("\\Device\\Serial5", REG_SZ, "COM12XYZ", 5);
+    Text("\\Device\\Serial6", "COM2");
+
+    StartupState state;
+    ASSERT_TRUE(StartupLoadPortList(state)) << state.errorText;
+    EXPECT_EQ(state.ports, (std::vector<std::string>{"COM1", "COM2", "COM7", "COM10", "COM12"}));
+    EXPECT_EQ(PlatPortDevicePath("COM5"), "\\\\.\\COM5");
+}
+
+TEST_F(Win32Ports, WalkEndsAtAValueTooLongForTheBuffers)
+{
+    Text("a", "COM3");
+    std::string big(1100, 'X');
+    Text("b", big.c_str());
+    Text("c", "COM4");
+
+    std::vector<std::string> names;
+    const char *call = nullptr;
+    ASSERT_TRUE(PlatEnumSerialPorts(names, &call));
+    EXPECT_EQ(names, (std::vector<std::string>{"COM3"}));
+}
+
+TEST(Win32PortList, MissingKeyFailsWithTheRegistryCall)
+{
+    PlatSetPortListRoot("Software\\MirdelTest\\no such key");
+    StartupState state;
+    EXPECT_FALSE(StartupLoadPortList(state));
+    PlatSetPortListRoot(nullptr);
+    EXPECT_EQ(state.errorText,
+              std::string("RegOpenKeyEx():\n\n") + WinErrStr(ERROR_FILE_NOT_FOUND));
+}
+
+TEST(Win32FileStat, SizeAndLastWriteTime)
+{
+    char dir[MAX_PATH];
+    ASSERT_GT(GetTempPathA(sizeof dir, dir), 0u);
+    std::string path = std::string(dir) + "mirdel-stat-" + std::to_string(GetCurrentProcessId());
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::string data(12345, 'S');
+    fwrite(data.data(), 1, data.size(), f);
+    fclose(f);
+
+    f = fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    uint64_t size = 0;
+    std::time_t modified = 0;
+    const char *call = nullptr;
+    EXPECT_TRUE(PlatFileStat(f, &size, &modified, &call));
+    fclose(f);
+    remove(path.c_str());
+    EXPECT_EQ(size, 12345u);
+    std::time_t now = std::time(nullptr);
+    EXPECT_LE(modified, now + 2);
+    EXPECT_GE(modified, now - 60);
+}
+
+} // namespace
