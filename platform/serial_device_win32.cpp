@@ -229,17 +229,25 @@ void PlatSerialClose(PlatSerialDevice *device)
         _mem_free(device);
 }
 
+// An operation of this kind still pending from an earlier call: hand over
+// its count once it has finished (0 until then). False when none is pending.
+static bool serial_take_pending(PlatSerialDevice *device, SerialPending kind, size_t *count)
+{
+    if (device->pending != kind)
+        return false;
+    if (device->finished) {
+        device->finished = false;
+        device->pending = SERIAL_IDLE;
+        *count = device->finishedCount;
+    }
+    return true;
+}
+
 int PlatSerialRead(PlatSerialDevice *device, void *buffer, size_t length, size_t *count)
 {
     *count = 0;
-    if (device->pending == SERIAL_READ) {
-        if (device->finished) {
-            device->finished = false;
-            device->pending = SERIAL_IDLE;
-            *count = device->finishedCount;
-        }
+    if (serial_take_pending(device, SERIAL_READ, count))
         return 1;
-    }
     if (length > MAXDWORD)
         length = MAXDWORD;
     DWORD n = 0;
@@ -265,14 +273,8 @@ int PlatSerialWrite(PlatSerialDevice *device, const void *data, size_t length, s
                     const char **failedCall)
 {
     *count = 0;
-    if (device->pending == SERIAL_WRITE) {
-        if (device->finished) {
-            device->finished = false;
-            device->pending = SERIAL_IDLE;
-            *count = device->finishedCount;
-        }
+    if (serial_take_pending(device, SERIAL_WRITE, count))
         return 1;
-    }
     if (length > MAXDWORD)
         length = MAXDWORD;
     DWORD n = 0;
