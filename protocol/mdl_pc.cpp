@@ -23,24 +23,6 @@ bool Notify(MdlProgressFn cb, void *ctx, int event, uint32_t a, uint32_t b, cons
     return cb ? cb(event, ctx, a, b, line) : true;
 }
 
-// A line of the file is a record unless it is empty, a comment or holds a
-// blank or a tab.
-bool IsRecord(const char *line)
-{
-    return line[0] != '\0' && line[0] != '#' && !std::strpbrk(line, " \t");
-}
-
-// fgets that also drops the line feed at the end of a piece.
-bool ReadPiece(FILE *file, char *buf, int size)
-{
-    if (!std::fgets(buf, size, file))
-        return false;
-    size_t n = std::strlen(buf);
-    if (n > 0 && buf[n - 1] == '\n')
-        buf[n - 1] = '\0';
-    return true;
-}
-
 // A record's count must match what the line holds: "S", the type, two count
 // digits, then count bytes. Anything else would make us read past the line
 // or take a negative number of data bytes.
@@ -108,6 +90,75 @@ int FlashWriting(SioPort *port, MdlProgressFn cb, void *ctx)
     }
 }
 
+// The two passes over the file: count and test the records, then send them.
+int send_file(SioPort *port, MdlProgressFn cb, void *ctx, MdlLineReader *reader)
+{
+    const char *record = reader->text;
+    uint32_t total = 0;
+    int kind;
+    while ((kind = MdlLineNext(reader)) > MDL_LINE_END) {
+        if (kind == MDL_LINE_SKIPPED)
+            continue;
+        if (kind == MDL_LINE_TOO_LONG) {
+            MdlFail(nullptr, MDL_ERR_LOCAL, MDL_TOO_LONG_FORMAT, record);
+            return -1;
+        }
+        uint16_t sum = MdlChecksum(record);
+        if ((sum >> 8) != (sum & 0xFF)) {
+            MdlFail(nullptr, MDL_ERR_LOCAL, "'%s': incorrect checksum (0x%02X), should be 0x%02X",
+                    record, sum >> 8, sum & 0xFF);
+            return -1;
+        }
+        ++total;
+    }
+    if (kind == MDL_LINE_ERROR) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(reader->readErrno));
+        return -1;
+    }
+    if (MdlLineRewind(reader) != 0) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fseek(): %s", ErrnoStr(errno));
+        return -1;
+    }
+
+    Notify(cb, ctx, EV_UPLOAD_START, 0, 0, nullptr);
+    uint32_t sent = 0;
+    bool stopped = false;
+    while (!stopped && (kind = MdlLineNext(reader)) > MDL_LINE_END) {
+        // Counted and tested in the first pass: only records come this far.
+        if (kind != MDL_LINE_RECORD)
+            continue;
+        int r = SioMsgSend(port, record, true, kDefaultTimeout);
+        if (r < 0) {
+            MdlSendFailed();
+            return -1;
+        }
+        if (r == 0)
+            return 0;
+        ++sent;
+        if (!Notify(cb, ctx, EV_UPLOAD_PROGRESS, sent, total, record)) {
+            SioMsgSend(port, ". STOPPED", false, kDefaultTimeout);
+            stopped = true;
+        }
+    }
+    if (kind == MDL_LINE_ERROR) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(reader->readErrno));
+        return -1;
+    }
+    if (!stopped) {
+        int r = SioMsgSend(port, ".", false, kDefaultTimeout);
+        if (r < 0) {
+            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgSend(): %s", SioErrStr());
+            return -1;
+        }
+        if (r == 0)
+            return 0;
+    }
+    Notify(cb, ctx, EV_UPLOAD_DONE, sent, total, nullptr);
+    if (stopped)
+        return 1;
+    return FlashWriting(port, cb, ctx);
+}
+
 } // namespace
 
 void MdlSetTimings(uint32_t busyPauseMs, int32_t flashTimeoutMs)
@@ -153,68 +204,19 @@ void MdlSendFailed(void)
     }
 }
 
+// Both passes take the file's lines as the analysis does, so that a file it
+// accepted goes out exactly as it was read. Lines that are no records are
+// passed over whole; a last line without its line end is taken as it is.
 int MdlSendFile(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file)
 {
-    char piece[MDL_PIECE_SIZE + 1];
-
-    uint32_t total = 0;
-    while (ReadPiece(file, piece, sizeof piece)) {
-        if (!IsRecord(piece))
-            continue;
-        uint16_t sum = MdlChecksum(piece);
-        if ((sum >> 8) != (sum & 0xFF)) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "'%s': incorrect checksum (0x%02X), should be 0x%02X",
-                    piece, sum >> 8, sum & 0xFF);
-            return -1;
-        }
-        ++total;
-    }
-    if (std::ferror(file)) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(errno));
+    MdlLineReader reader;
+    if (!MdlLineOpen(&reader, file, MDL_LINE_ANY)) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "Cannot allocate memory (%lu bytes)", (unsigned long)MDL_LINE_BLOCK);
         return -1;
     }
-    if (std::fseek(file, 0, SEEK_SET) != 0) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fseek(): %s", ErrnoStr(errno));
-        return -1;
-    }
-    std::clearerr(file);
-
-    Notify(cb, ctx, EV_UPLOAD_START, 0, 0, nullptr);
-    uint32_t sent = 0;
-    bool stopped = false;
-    while (!stopped && ReadPiece(file, piece, sizeof piece)) {
-        if (!IsRecord(piece))
-            continue;
-        int r = SioMsgSend(port, piece, true, kDefaultTimeout);
-        if (r < 0) {
-            MdlSendFailed();
-            return -1;
-        }
-        if (r == 0)
-            return 0;
-        ++sent;
-        if (!Notify(cb, ctx, EV_UPLOAD_PROGRESS, sent, total, piece)) {
-            SioMsgSend(port, ". STOPPED", false, kDefaultTimeout);
-            stopped = true;
-        }
-    }
-    if (std::ferror(file)) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(errno));
-        return -1;
-    }
-    if (!stopped) {
-        int r = SioMsgSend(port, ".", false, kDefaultTimeout);
-        if (r < 0) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgSend(): %s", SioErrStr());
-            return -1;
-        }
-        if (r == 0)
-            return 0;
-    }
-    Notify(cb, ctx, EV_UPLOAD_DONE, sent, total, nullptr);
-    if (stopped)
-        return 1;
-    return FlashWriting(port, cb, ctx);
+    int result = send_file(port, cb, ctx, &reader);
+    MdlLineClose(&reader);
+    return result;
 }
 
 int MdlReceiveFlash(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file, uint8_t *area,
