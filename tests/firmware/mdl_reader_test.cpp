@@ -52,11 +52,14 @@ TEST_F(Reader, S0BaseAddressAndName)
         ASSERT_EQ(fw.currentImage, &Image(fw.imageCount - 1));
         EXPECT_EQ(fw.currentImage->baseAddress, c.base);
         EXPECT_STREQ(fw.currentImage->name, c.name);
-        // The number ends where the C library's own scanf ends it.
+#ifndef _WIN32
+        // The number ends where the C library's own scanf ends it (the
+        // Windows build's scanf is MinGW's, not the system's).
         long value = 0;
         int used = 0;
         ASSERT_EQ(std::sscanf(c.text.c_str(), "%li%n", &value, &used), 1);
         EXPECT_EQ(std::string(c.name).substr(0, 10), c.text[used] == ' ' ? c.text.substr(used + 1, 10) : "");
+#endif
     }
     // No number: no text, a name alone, or a number beyond the 131 characters looked at.
     for (std::string text : {std::string(), std::string("Main"), std::string("   "), std::string(131, ' ') + "5"}) {
