@@ -19,7 +19,7 @@ const char CliInfoHelp[] =
     "below it. Addresses are flash addresses: an image's first segment lies at\n"
     "the image's base address, every other segment at its distance from it.\n"
     "\n"
-    "An image without data bytes (or a file without any) has a span of 0 and\n"
+    "An image without segments (or a file without any) has a span of 0 and\n"
     "shows \"none\" as its lowest and highest flash address.\n"
     "\n"
     "A faulty line stops the check: the error is written to standard error\n"

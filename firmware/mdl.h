@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 enum {
     MDL_ERR_LOCAL = -1,     // found by the host: file, serial link, protocol
@@ -87,3 +88,46 @@ uint32_t MdlFlashAddress(const FirmwareImage *image, const FirmwareSegment *segm
 
 // Releases everything the model holds and leaves it empty.
 void MdlFirmwareRelease(Firmware *firmware);
+
+// The lines of a firmware file, read the same way by the analysis and by
+// both upload passes: a line runs up to its line feed, carriage returns
+// right before the line feed are no part of it, and a line that is empty,
+// begins with "#" or holds a blank or a tab is no record and is passed over
+// whole, however long it is.
+#define MDL_RECORD_MAX 514      // "S", type, count FF and its 255 bytes
+#define MDL_LINE_ANY (-1)       // no limit on the length of a line
+#define MDL_LINE_BLOCK 65536    // the file is read in blocks this large
+
+enum {
+    MDL_LINE_ERROR = -1,   // the file could not be read; readErrno says why
+    MDL_LINE_END = 0,      // no line left
+    MDL_LINE_RECORD = 1,   // text holds the record, without its line end
+    MDL_LINE_SKIPPED = 2,  // not a record
+    MDL_LINE_TOO_LONG = 3, // a record longer than MDL_RECORD_MAX
+};
+
+// "'%.10s': ..." with the line's text: the analysis refuses a line without
+// its line feed, and both readings refuse a record that is too long.
+#define MDL_UNTERMINATED_FORMAT "'%.10s': not terminated with end of line character !"
+#define MDL_TOO_LONG_FORMAT "'%.10s': record longer than 514 characters !"
+
+struct MdlLineReader {
+    FILE *file;
+    int lineMax;         // longest line taken (MDL_LINE_ANY: no limit)
+    char *block;         // MDL_LINE_BLOCK bytes read ahead
+    size_t pos, end;     // the unread part of block
+    uint64_t consumed;   // bytes of the file handed out as lines
+    int readErrno;       // with MDL_LINE_ERROR
+    // False when the latest line has no line feed: the file ended first, it
+    // holds a NUL byte, or it is longer than lineMax (the reading then stops
+    // inside it and is not to go on).
+    bool terminated;
+    char text[MDL_RECORD_MAX + 1]; // the latest line, or its first part
+};
+
+// False when the block cannot be allocated.
+bool MdlLineOpen(MdlLineReader *reader, FILE *file, int lineMax);
+int MdlLineNext(MdlLineReader *reader);
+// Back to the start of the file; -1 with errno when it cannot seek.
+int MdlLineRewind(MdlLineReader *reader);
+void MdlLineClose(MdlLineReader *reader);

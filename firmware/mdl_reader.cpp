@@ -81,6 +81,11 @@ static int mdl_open_image(const char *line, Firmware *fw, const char **message)
     long long value = std::strtoll(text, &end, 0);
     if (end == text)
         return mdl_fail(message, "Incorrect \"S0\" record");
+    // A "0x" prefix without a digit after it: the C library's scanf, which
+    // the S0 text is read as, has taken the "x" as well by then.
+    if ((end[0] == 'x' || end[0] == 'X') && end[-1] == '0' &&
+        (end - 1 == text || std::strchr(" \t\n\v\f\r+-", end[-2])))
+        end++;
     image->baseAddress = static_cast<int32_t>(static_cast<uint32_t>(value));
     if (*end == ' ')
         std::snprintf(image->name, sizeof image->name, "%s", end + 1);

@@ -18,33 +18,22 @@ int32_t g_flashTimeoutMs = 30000;
 
 const int32_t kDefaultTimeout = -2;
 
-bool Notify(MdlProgressFn cb, void *ctx, int event, uint32_t a, uint32_t b, const char *line)
+bool mdl_notify(MdlProgressFn cb, void *ctx, int event, uint32_t a, uint32_t b, const char *line)
 {
     return cb ? cb(event, ctx, a, b, line) : true;
 }
 
-// A line of the file is a record unless it is empty, a comment or holds a
-// blank or a tab.
-bool IsRecord(const char *line)
+// A failed SioMsgSend or SioMsgRecv: the link's reason, found by the host.
+int mdl_link_failed(const char *call)
 {
-    return line[0] != '\0' && line[0] != '#' && !std::strpbrk(line, " \t");
-}
-
-// fgets that also drops the line feed at the end of a piece.
-bool ReadPiece(FILE *file, char *buf, int size)
-{
-    if (!std::fgets(buf, size, file))
-        return false;
-    size_t n = std::strlen(buf);
-    if (n > 0 && buf[n - 1] == '\n')
-        buf[n - 1] = '\0';
-    return true;
+    MdlFail(nullptr, MDL_ERR_LOCAL, "%s(): %s", call, SioErrStr());
+    return -1;
 }
 
 // A record's count must match what the line holds: "S", the type, two count
 // digits, then count bytes. Anything else would make us read past the line
 // or take a negative number of data bytes.
-bool CountMatches(const char *line, uint32_t minCount)
+bool mdl_count_matches(const char *line, uint32_t minCount)
 {
     size_t len = std::strlen(line);
     if (len < 4)
@@ -53,22 +42,18 @@ bool CountMatches(const char *line, uint32_t minCount)
     return count >= minCount && len == 4 + 2 * (size_t)count;
 }
 
-int Handshake(SioPort *port)
+int mdl_handshake(SioPort *port)
 {
     char reply[MDL_REPLY_SIZE];
     for (;;) {
         int r = SioMsgSend(port, ":DIAG:UPDATE", false, kDefaultTimeout);
-        if (r < 0) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgSend(): %s", SioErrStr());
-            return -1;
-        }
+        if (r < 0)
+            return mdl_link_failed("SioMsgSend");
         if (r == 0)
             return 0;
         r = SioMsgRecv(port, reply, sizeof reply, false, kDefaultTimeout);
-        if (r < 0) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgRecv(): %s", SioErrStr());
-            return -1;
-        }
+        if (r < 0)
+            return mdl_link_failed("SioMsgRecv");
         if (r == 0)
             return 0;
         if (reply[0] != '-')
@@ -82,16 +67,14 @@ int Handshake(SioPort *port)
     }
 }
 
-int FlashWriting(SioPort *port, MdlProgressFn cb, void *ctx)
+int mdl_flash_writing(SioPort *port, MdlProgressFn cb, void *ctx)
 {
     char line[MDL_READBACK_LINE];
-    Notify(cb, ctx, EV_FLASH_START, 0, 0, nullptr);
+    mdl_notify(cb, ctx, EV_FLASH_START, 0, 0, nullptr);
     for (;;) {
         int r = SioMsgRecv(port, line, sizeof line, false, g_flashTimeoutMs);
-        if (r < 0) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgRecv(): %s", SioErrStr());
-            return -1;
-        }
+        if (r < 0)
+            return mdl_link_failed("SioMsgRecv");
         if (r == 0)
             return 0;
         if (std::strncmp(line, "+OK", 3) != 0) {
@@ -99,13 +82,186 @@ int FlashWriting(SioPort *port, MdlProgressFn cb, void *ctx)
             return -1;
         }
         if (std::strcmp(line, "+OK .") == 0) {
-            Notify(cb, ctx, EV_FLASH_DONE, 0, 0, nullptr);
+            mdl_notify(cb, ctx, EV_FLASH_DONE, 0, 0, nullptr);
             return 1;
         }
         // A bare "+OK" carries no number: nothing written.
         long n = std::strlen(line) > 4 ? std::strtol(line + 4, nullptr, 10) : 0;
-        Notify(cb, ctx, EV_FLASH_PROGRESS, (uint32_t)n, 0, nullptr);
+        mdl_notify(cb, ctx, EV_FLASH_PROGRESS, (uint32_t)n, 0, nullptr);
     }
+}
+
+// The two passes over the file: count and test the records, then send them.
+int mdl_send_records(SioPort *port, MdlProgressFn cb, void *ctx, MdlLineReader *reader)
+{
+    const char *record = reader->text;
+    uint32_t total = 0;
+    int kind;
+    while ((kind = MdlLineNext(reader)) > MDL_LINE_END) {
+        if (kind == MDL_LINE_SKIPPED)
+            continue;
+        if (kind == MDL_LINE_TOO_LONG) {
+            MdlFail(nullptr, MDL_ERR_LOCAL, MDL_TOO_LONG_FORMAT, record);
+            return -1;
+        }
+        uint16_t sum = MdlChecksum(record);
+        if ((sum >> 8) != (sum & 0xFF)) {
+            MdlFail(nullptr, MDL_ERR_LOCAL, "'%s': incorrect checksum (0x%02X), should be 0x%02X",
+                    record, sum >> 8, sum & 0xFF);
+            return -1;
+        }
+        ++total;
+    }
+    if (kind == MDL_LINE_ERROR) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(reader->readErrno));
+        return -1;
+    }
+    if (MdlLineRewind(reader) != 0) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fseek(): %s", ErrnoStr(errno));
+        return -1;
+    }
+
+    mdl_notify(cb, ctx, EV_UPLOAD_START, 0, 0, nullptr);
+    uint32_t sent = 0;
+    bool stopped = false;
+    while (!stopped && (kind = MdlLineNext(reader)) > MDL_LINE_END) {
+        // Counted and tested in the first pass: only records come this far.
+        if (kind != MDL_LINE_RECORD)
+            continue;
+        int r = SioMsgSend(port, record, true, kDefaultTimeout);
+        if (r < 0) {
+            MdlSendFailed();
+            return -1;
+        }
+        if (r == 0)
+            return 0;
+        ++sent;
+        if (!mdl_notify(cb, ctx, EV_UPLOAD_PROGRESS, sent, total, record)) {
+            SioMsgSend(port, ". STOPPED", false, kDefaultTimeout);
+            stopped = true;
+        }
+    }
+    if (kind == MDL_LINE_ERROR) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(reader->readErrno));
+        return -1;
+    }
+    if (!stopped) {
+        int r = SioMsgSend(port, ".", false, kDefaultTimeout);
+        if (r < 0)
+            return mdl_link_failed("SioMsgSend");
+        if (r == 0)
+            return 0;
+    }
+    mdl_notify(cb, ctx, EV_UPLOAD_DONE, sent, total, nullptr);
+    if (stopped)
+        return 1;
+    return mdl_flash_writing(port, cb, ctx);
+}
+
+// One read-back in progress.
+struct MdlReadback {
+    SioPort *port;
+    MdlProgressFn cb;
+    void *ctx;
+    FILE *file;    // the destination, or none
+    uint8_t *area; // without a file: the memory area of limit bytes
+    bool binary;
+    int32_t length; // asked for
+    uint64_t limit; // the length as a bound
+    bool stop = false;
+    int timeouts = 0, badSums = 0; // in a row
+    uint32_t taken = 0;            // records taken
+    uint64_t stored = 0;           // data bytes stored
+    char prev[MDL_READBACK_LINE] = "";
+};
+
+enum { RB_COMMENT, RB_END, RB_RECORD, RB_BAD_SUM };
+
+// What a read-back line is; -1 when it cannot be taken (the instrument is
+// told why).
+int mdl_readback_classify(SioPort *port, const char *line)
+{
+    if (line[0] == '#')
+        return RB_COMMENT;
+    if (std::strcmp(line, ".") == 0)
+        return RB_END;
+    if (line[0] != 'S') {
+        MdlFail(port, MDL_ERR_LOCAL, "'%s': not a S-record !", line);
+        return -1;
+    }
+    if (line[1] != '0' && line[1] != '3' && line[1] != '7') {
+        MdlFail(port, MDL_ERR_LOCAL, "'%s': unrecognized/unsupported S-record", line);
+        return -1;
+    }
+    uint16_t sum = MdlChecksum(line);
+    return (sum >> 8) != (sum & 0xFF) ? RB_BAD_SUM : RB_RECORD;
+}
+
+// Stores a record with a good checksum, unless it repeats the previous one;
+// -1 when it cannot be stored (the instrument is told why).
+int mdl_readback_store(MdlReadback &rb, const char *line)
+{
+    if (std::strcmp(line, rb.prev) == 0)
+        return 1;
+    uint32_t n = 0;
+    if (line[1] == '3') {
+        if (!mdl_count_matches(line, 5)) {
+            MdlFail(rb.port, MDL_ERR_LOCAL, "'%s': record length does not match its count", line);
+            return -1;
+        }
+        n = MdlHexValue(line + 2, 2) - 5;
+        if (!rb.file && rb.stored + n > rb.limit) {
+            MdlFail(rb.port, MDL_ERR_LOCAL, "'%s': data beyond the requested length of %ld bytes", line,
+                    (long)rb.length);
+            return -1;
+        }
+    }
+    ++rb.taken;
+    if (rb.file && !rb.binary && std::fprintf(rb.file, "%s\n", line) < 0) {
+        MdlFail(rb.port, MDL_ERR_LOCAL, "fprintf(): %s", ErrnoStr(errno));
+        return -1;
+    }
+    if (n > 0) {
+        uint8_t bytes[256];
+        MdlHexBytes(line + 12, bytes, (int)n);
+        if (rb.file && rb.binary) {
+            if (std::fwrite(bytes, 1, n, rb.file) != n) {
+                MdlFail(rb.port, MDL_ERR_LOCAL, "fwrite(): %s", ErrnoStr(errno));
+                return -1;
+            }
+        } else if (!rb.file) {
+            std::memcpy(rb.area + rb.stored, bytes, n);
+        }
+        rb.stored += n;
+        if (!mdl_notify(rb.cb, rb.ctx, EV_VERIFY_PROGRESS, rb.taken, n, line))
+            rb.stop = true;
+    }
+    std::memcpy(rb.prev, line, sizeof rb.prev);
+    return 1;
+}
+
+// Answers a read-back line: 1 sent, 0 time-out, -1 failure.
+int mdl_answer(SioPort *port, const char *answer)
+{
+    int r = SioMsgSend(port, answer, false, kDefaultTimeout);
+    return r < 0 ? mdl_link_failed("SioMsgSend") : r;
+}
+
+// The fourth bad checksum in a row: the instrument is told, then the
+// read-back fails with the same text.
+int mdl_readback_refuse(SioPort *port, const char *line)
+{
+    uint16_t sum = MdlChecksum(line);
+    char text[MDL_ERROR_TEXT_SIZE];
+    snprintf(text, sizeof text, "'%s': incorrect checksum (0x%02X), should be 0x%02X", line, sum >> 8,
+             sum & 0xFF);
+    char refusal[MDL_ERROR_TEXT_SIZE + 8];
+    snprintf(refusal, sizeof refusal, "-ERR %s", text);
+    int r = mdl_answer(port, refusal);
+    if (r <= 0)
+        return r;
+    MdlFail(nullptr, MDL_ERR_LOCAL, "%s", text);
+    return -1;
 }
 
 } // namespace
@@ -143,205 +299,77 @@ void MdlFail(SioPort *port, int code, const char *fmt, ...)
 
 void MdlSendFailed(void)
 {
-    char text[MDL_ERROR_TEXT_SIZE];
-    if (SioGetError(nullptr, 0) == 1) {
-        snprintf(text, sizeof text, "%s", SioErrStr());
-        mdl_store_error(MDL_ERR_INSTRUMENT, text);
-    } else {
-        snprintf(text, sizeof text, "SioMsgSend(): %s", SioErrStr());
-        mdl_store_error(MDL_ERR_LOCAL, text);
+    if (SioGetError(nullptr, 0) != 1) {
+        mdl_link_failed("SioMsgSend");
+        return;
     }
+    char text[MDL_ERROR_TEXT_SIZE];
+    snprintf(text, sizeof text, "%s", SioErrStr());
+    mdl_store_error(MDL_ERR_INSTRUMENT, text);
 }
 
+// Both passes take the file's lines as the analysis does, so that a file it
+// accepted goes out exactly as it was read. Lines that are no records are
+// passed over whole; a last line without its line end is taken as it is.
 int MdlSendFile(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file)
 {
-    char piece[MDL_PIECE_SIZE + 1];
-
-    uint32_t total = 0;
-    while (ReadPiece(file, piece, sizeof piece)) {
-        if (!IsRecord(piece))
-            continue;
-        uint16_t sum = MdlChecksum(piece);
-        if ((sum >> 8) != (sum & 0xFF)) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "'%s': incorrect checksum (0x%02X), should be 0x%02X",
-                    piece, sum >> 8, sum & 0xFF);
-            return -1;
-        }
-        ++total;
-    }
-    if (std::ferror(file)) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(errno));
+    MdlLineReader reader;
+    if (!MdlLineOpen(&reader, file, MDL_LINE_ANY)) {
+        MdlFail(nullptr, MDL_ERR_LOCAL, "Cannot allocate memory (%lu bytes)", (unsigned long)MDL_LINE_BLOCK);
         return -1;
     }
-    if (std::fseek(file, 0, SEEK_SET) != 0) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fseek(): %s", ErrnoStr(errno));
-        return -1;
-    }
-    std::clearerr(file);
-
-    Notify(cb, ctx, EV_UPLOAD_START, 0, 0, nullptr);
-    uint32_t sent = 0;
-    bool stopped = false;
-    while (!stopped && ReadPiece(file, piece, sizeof piece)) {
-        if (!IsRecord(piece))
-            continue;
-        int r = SioMsgSend(port, piece, true, kDefaultTimeout);
-        if (r < 0) {
-            MdlSendFailed();
-            return -1;
-        }
-        if (r == 0)
-            return 0;
-        ++sent;
-        if (!Notify(cb, ctx, EV_UPLOAD_PROGRESS, sent, total, piece)) {
-            SioMsgSend(port, ". STOPPED", false, kDefaultTimeout);
-            stopped = true;
-        }
-    }
-    if (std::ferror(file)) {
-        MdlFail(nullptr, MDL_ERR_LOCAL, "fgets(): %s", ErrnoStr(errno));
-        return -1;
-    }
-    if (!stopped) {
-        int r = SioMsgSend(port, ".", false, kDefaultTimeout);
-        if (r < 0) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgSend(): %s", SioErrStr());
-            return -1;
-        }
-        if (r == 0)
-            return 0;
-    }
-    Notify(cb, ctx, EV_UPLOAD_DONE, sent, total, nullptr);
-    if (stopped)
-        return 1;
-    return FlashWriting(port, cb, ctx);
+    int result = mdl_send_records(port, cb, ctx, &reader);
+    MdlLineClose(&reader);
+    return result;
 }
 
 int MdlReceiveFlash(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file, uint8_t *area,
                     bool binary, int32_t length)
 {
+    MdlReadback rb{port, cb, ctx, file, area, binary, length, length > 0 ? (uint64_t)length : 0};
     char line[MDL_READBACK_LINE];
-    char prev[MDL_READBACK_LINE] = "";
-    bool stop = false;
-    int timeouts = 0, badSums = 0;
-    uint32_t taken = 0;
-    uint64_t stored = 0; // data bytes stored so far
-    const uint64_t limit = length > 0 ? (uint64_t)length : 0;
 
-    Notify(cb, ctx, EV_VERIFY_START, 0, 0, nullptr);
+    mdl_notify(cb, ctx, EV_VERIFY_START, 0, 0, nullptr);
     for (;;) {
-        const char *answer = nullptr;
-        char checksumText[MDL_ERROR_TEXT_SIZE];
-        bool failAfterAnswer = false;
-
+        const char *answer;
         int r = SioMsgRecv(port, line, sizeof line, false, kDefaultTimeout);
-        if (r < 0) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgRecv(): %s", SioErrStr());
-            return -1;
-        }
+        if (r < 0)
+            return mdl_link_failed("SioMsgRecv");
         if (r == 0) {
-            if (timeouts >= 3)
+            if (rb.timeouts >= 3)
                 return 0;
-            if (!Notify(cb, ctx, EV_VERIFY_RETRY, 0, 0, nullptr))
-                stop = true;
+            if (!mdl_notify(cb, ctx, EV_VERIFY_RETRY, 0, 0, nullptr))
+                rb.stop = true;
+            ++rb.timeouts;
             answer = "-RETRY I/O timeout";
-            ++timeouts;
         } else {
-            timeouts = 0;
-            if (line[0] == '#') {
-                if (stop)
-                    break;
-                continue;
-            }
-            if (std::strcmp(line, ".") == 0)
+            rb.timeouts = 0;
+            int kind = mdl_readback_classify(port, line);
+            if (kind < 0)
+                return -1;
+            if (kind == RB_END || (kind == RB_COMMENT && rb.stop))
                 break;
-            if (line[0] != 'S') {
-                MdlFail(port, MDL_ERR_LOCAL, "'%s': not a S-record !", line);
-                return -1;
-            }
-            if (line[1] != '0' && line[1] != '3' && line[1] != '7') {
-                MdlFail(port, MDL_ERR_LOCAL, "'%s': unrecognized/unsupported S-record", line);
-                return -1;
-            }
-            uint16_t sum = MdlChecksum(line);
-            if ((sum >> 8) != (sum & 0xFF)) {
-                if (badSums < 3) {
-                    answer = "-RETRY incorrect checksum";
-                    ++badSums;
-                } else {
-                    snprintf(checksumText, sizeof checksumText,
-                             "'%s': incorrect checksum (0x%02X), should be 0x%02X", line, sum >> 8,
-                             sum & 0xFF);
-                    failAfterAnswer = true;
-                }
+            if (kind == RB_COMMENT)
+                continue;
+            if (kind == RB_BAD_SUM) {
+                if (rb.badSums >= 3)
+                    return mdl_readback_refuse(port, line);
+                ++rb.badSums;
+                answer = "-RETRY incorrect checksum";
             } else {
-                badSums = 0;
-                if (std::strcmp(line, prev) != 0) {
-                    uint32_t n = 0;
-                    if (line[1] == '3') {
-                        if (!CountMatches(line, 5)) {
-                            MdlFail(port, MDL_ERR_LOCAL,
-                                    "'%s': record length does not match its count", line);
-                            return -1;
-                        }
-                        n = MdlHexValue(line + 2, 2) - 5;
-                        if (!file && stored + n > limit) {
-                            MdlFail(port, MDL_ERR_LOCAL,
-                                    "'%s': data beyond the requested length of %ld bytes", line,
-                                    (long)length);
-                            return -1;
-                        }
-                    }
-                    ++taken;
-                    if (file && !binary) {
-                        if (std::fprintf(file, "%s\n", line) < 0) {
-                            MdlFail(port, MDL_ERR_LOCAL, "fprintf(): %s", ErrnoStr(errno));
-                            return -1;
-                        }
-                    }
-                    if (n > 0) {
-                        uint8_t bytes[256];
-                        MdlHexBytes(line + 12, bytes, (int)n);
-                        if (file && binary) {
-                            if (std::fwrite(bytes, 1, n, file) != n) {
-                                MdlFail(port, MDL_ERR_LOCAL, "fwrite(): %s",
-                                        ErrnoStr(errno));
-                                return -1;
-                            }
-                        } else if (!file) {
-                            std::memcpy(area + stored, bytes, n);
-                        }
-                        stored += n;
-                        if (!Notify(cb, ctx, EV_VERIFY_PROGRESS, taken, n, line))
-                            stop = true;
-                    }
-                }
-                std::memcpy(prev, line, sizeof prev);
-                answer = stop ? "+STOP" : "+OK";
+                rb.badSums = 0;
+                if (mdl_readback_store(rb, line) < 0)
+                    return -1;
+                answer = rb.stop ? "+STOP" : "+OK";
             }
         }
-
-        if (failAfterAnswer) {
-            char errLine[MDL_ERROR_TEXT_SIZE + 8];
-            snprintf(errLine, sizeof errLine, "-ERR %s", checksumText);
-            r = SioMsgSend(port, errLine, false, kDefaultTimeout);
-        } else {
-            r = SioMsgSend(port, answer, false, kDefaultTimeout);
-        }
-        if (r < 0) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "SioMsgSend(): %s", SioErrStr());
-            return -1;
-        }
-        if (r == 0)
-            return 0;
-        if (failAfterAnswer) {
-            MdlFail(nullptr, MDL_ERR_LOCAL, "%s", checksumText);
-            return -1;
-        }
-        if (stop)
+        r = mdl_answer(port, answer);
+        if (r <= 0)
+            return r;
+        if (rb.stop)
             break;
     }
-    Notify(cb, ctx, EV_VERIFY_DONE, taken, 0, nullptr);
+    mdl_notify(cb, ctx, EV_VERIFY_DONE, rb.taken, 0, nullptr);
     return 1;
 }
 
@@ -377,7 +405,7 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn cb, void *ctx, const char *
         }
     }
 
-    int result = Handshake(port);
+    int result = mdl_handshake(port);
     if (result == 1) {
         char job[64];
         if (mode == MDL_MODE_UPLOAD)

@@ -38,7 +38,6 @@ typedef bool (*MdlProgressFn)(int event, void *context, uint32_t a, uint32_t b,
                               const char *line);
 
 #define MDL_JOB_KEYWORD "MIRDEL"
-#define MDL_PIECE_SIZE 514     // longest piece of a file line read at once
 #define MDL_REPLY_SIZE 1024    // the handshake reply
 #define MDL_READBACK_LINE 514  // a read-back or flash-writing line
 

@@ -106,6 +106,14 @@ uint8_t Flash::Read(uint32_t address) const
     return it == pages_.end() ? 0xFF : it->second[address % kPage];
 }
 
+std::vector<uint32_t> Flash::Pages() const
+{
+    std::vector<uint32_t> starts;
+    for (const auto &page : pages_)
+        starts.push_back(page.first * kPage);
+    return starts;
+}
+
 void Flash::Flip(uint32_t address)
 {
     uint8_t b = (uint8_t)~Read(address);

@@ -75,9 +75,12 @@ public:
     void Write(uint32_t address, const uint8_t *data, size_t n);
     uint8_t Read(uint32_t address) const;
     void Flip(uint32_t address);
+    // The start addresses of the pages written so far, in order.
+    std::vector<uint32_t> Pages() const;
+
+    static constexpr uint32_t kPage = 4096;
 
 private:
-    static constexpr uint32_t kPage = 4096;
     std::map<uint32_t, std::array<uint8_t, kPage>> pages_;
 };
 

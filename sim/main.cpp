@@ -33,6 +33,9 @@ const char kUsage[] =
     "  --once               end after the first \"MIRDEL DONE\" was acknowledged\n"
     "  --time-limit SEC     end after SEC seconds (default 600, 0 = none)\n"
     "  --transcript FILE    write every line received (\"< \") and sent (\"> \")\n"
+    "                       (a carriage return received shows as \\x0D)\n"
+    "  --flash-dump FILE    on exit, write the flash pages written to FILE as S3\n"
+    "                       records of 32 bytes (unwritten bytes read FF)\n"
     "  --busy N             answer the first N handshakes with \"-ERR Wait\"\n"
     "  --fault PHASE:N:KIND[:TEXT]\n"
     "                       inject a fault at the N-th event of PHASE (1-based,\n"
@@ -130,6 +133,22 @@ bool WriteAll(int fd, const std::string &bytes)
     return true;
 }
 
+bool DumpFlash(const char *path, const sim::Flash &flash)
+{
+    FILE *f = fopen(path, "w");
+    if (!f)
+        return false;
+    for (uint32_t start : flash.Pages()) {
+        for (uint32_t a = start; a < start + sim::Flash::kPage; a += 32) {
+            uint8_t bytes[32];
+            for (uint32_t i = 0; i < 32; ++i)
+                bytes[i] = flash.Read(a + i);
+            fprintf(f, "%s\n", sim::MakeRecord('3', a, 4, bytes, 32).c_str());
+        }
+    }
+    return fclose(f) == 0;
+}
+
 bool ParseUnsigned(const char *text, unsigned long &out)
 {
     char *end = nullptr;
@@ -145,12 +164,13 @@ int main(int argc, char **argv)
     sim::Options opt;
     const char *link = nullptr;
     const char *transcript = nullptr;
+    const char *flashDump = nullptr;
     bool once = false;
     unsigned long timeLimit = 600;
 
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
-        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP
+        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
@@ -168,6 +188,7 @@ int main(int argc, char **argv)
         {"line-delay", required_argument, nullptr, O_LDELAY},
         {"baud", required_argument, nullptr, O_BAUD},
         {"help", no_argument, nullptr, O_HELP},
+        {"flash-dump", required_argument, nullptr, O_DUMP},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -180,6 +201,7 @@ int main(int argc, char **argv)
         case O_ONCE: once = true; break;
         case O_RFULL: opt.readbackFull = true; break;
         case O_TRANSCRIPT: transcript = optarg; break;
+        case O_DUMP: flashDump = optarg; break;
         case O_ACK: opt.ackText = optarg; break;
         case O_FAULT: {
             sim::Fault f;
@@ -294,6 +316,7 @@ int main(int argc, char **argv)
     auto start = std::chrono::steady_clock::now();
     auto lastLine = start;
     std::string line;
+    std::string raw; // the line with the carriage returns the host sent in it
     char buf[4096];
     const size_t kMaxLine = 8192; // longer input is cut into pieces, like a real receive buffer
 
@@ -323,18 +346,24 @@ int main(int argc, char **argv)
         }
         for (ssize_t i = 0; i < n && !hung; ++i) {
             char ch = buf[i];
-            if (ch == '\r')
-                continue;
-            if (ch != '\n' && line.size() < kMaxLine) {
-                line += ch;
+            if (ch == '\r') {
+                raw += ch;
                 continue;
             }
-            Transcribe("< ", line);
+            if (ch != '\n' && line.size() < kMaxLine) {
+                line += ch;
+                raw += ch;
+                continue;
+            }
+            Transcribe("< ", raw);
             lastLine = std::chrono::steady_clock::now();
             inst.OnLine(line);
             line.clear();
-            if (ch != '\n')
+            raw.clear();
+            if (ch != '\n') {
                 line += ch;
+                raw += ch;
+            }
         }
     }
 
@@ -358,5 +387,9 @@ int main(int argc, char **argv)
         unlink(link);
     if (g_transcript)
         fclose(g_transcript);
+    if (flashDump && !DumpFlash(flashDump, inst.FlashMemory())) {
+        fprintf(stderr, "mirdel-sim: %s: %s\n", flashDump, strerror(errno));
+        return 1;
+    }
     return 0;
 }

@@ -99,11 +99,12 @@ int CmdLineFromArgv(CmdLine &cl, int argc, char *const *argv)
         cmdline_keep_first_word(cl, argv[0]);
         return CMDLINE_TOO_MANY_WORDS;
     }
-    // Every word counts with one separator, as if joined into one text.
+    // Counted as the words joined into one text, a blank between two: the
+    // copy then needs the same room, a terminator taking each blank's place.
     size_t total = 0;
     for (int i = 0; i < argc; i++) {
         const char *w = argv[i] != nullptr ? argv[i] : "";
-        total += cmdline_bounded_length(w, CMDLINE_SIZE - 1) + 1;
+        total += cmdline_bounded_length(w, CMDLINE_SIZE - 1) + (i > 0 ? 1 : 0);
         if (total > CMDLINE_SIZE - 1) {
             cmdline_keep_first_word(cl, argv[0]);
             return CMDLINE_TOO_LONG;

@@ -32,8 +32,8 @@ int CmdLineSplit(char *text, char **words, int maxWords);
 int CmdLineFromText(CmdLine &cl, const char *text);
 
 // Takes words that the system has already split (argv), under the same
-// limits: at most 20 words, and at most 1023 characters counting each word
-// with one separator. On refusal cl holds only the first word (bounded).
+// limits: at most 20 words, and at most 1023 characters as the words joined
+// with one blank between two. On refusal cl holds only the first word (bounded).
 int CmdLineFromArgv(CmdLine &cl, int argc, char *const *argv);
 
 // The program's short name from the first word: after the last '/', else

@@ -60,8 +60,8 @@ TEST(CmdLine, Limits)
     EXPECT_STREQ(cl.argv[0], "prog");
     EXPECT_EQ(CmdLineFromText(cl, manyWords(21).c_str()), CMDLINE_TOO_MANY_WORDS);
 
-    // argv words: 1023 characters counting one separator each (6 + 1017).
-    std::vector<std::string> words = {"mirde", std::string(1016, 'x')};
+    // argv words: 1023 characters when joined with a blank (5 + 1 + 1017).
+    std::vector<std::string> words = {"mirde", std::string(1017, 'x')};
     auto fromArgv = [&]() {
         std::vector<char *> argv;
         for (auto &s : words)

@@ -112,13 +112,24 @@ TEST_F(AdvInfo, NoDataShowsNoAddress)
     EXPECT_EQ(texts.lowestText, "none");
     EXPECT_EQ(texts.highestText, "none");
     Image(0x1000, "empty");
+    // Segments without bytes count with their flash address.
     Image(0x2000, "zero");
     Segment(0x10, 0);
+    Image(0x3000, "late");
+    Segment(0xFF0, 0);
+    Segment(0x1000, 0x20);
+    Image(0, "bottom");
+    Segment(0x0, 0);
     Compose();
-    for (const AdvInfoImage &image : texts.images)
-        EXPECT_NE(image.text.find("Size: 0 (0x0), Span size:  0 (0x0), Lowest Flash Addr: none, "
-                                  "Highest Flash Addr: none"),
-                  std::string::npos)
-            << image.text;
+    const char *lines[] = {
+        "Size: 0 (0x0), Span size:  0 (0x0), Lowest Flash Addr: none, Highest Flash Addr: none",
+        "Size: 0 (0x0), Span size:  0 (0x0), Lowest Flash Addr: 0x2000 = 8Ki, Highest Flash Addr: 0x1FFF = 7Ki+1023",
+        "Size: 32 (0x20), Span size:  48 (0x30), Lowest Flash Addr: 0x3000 = 12Ki, "
+        "Highest Flash Addr: 0x302F = 12Ki+47",
+        "Span size:  0 (0x0), Lowest Flash Addr: 0x0, Highest Flash Addr: 0xFFFFFFFF = 3Gi+1023Mi+1023Ki+1023",
+    };
+    for (size_t i = 0; i < 4; i++)
+        EXPECT_NE(texts.images[i].text.find(lines[i]), std::string::npos) << texts.images[i].text;
     EXPECT_EQ(texts.images[1].segments.size(), 1u);
+    EXPECT_EQ(texts.lowestText, "0x0");
 }

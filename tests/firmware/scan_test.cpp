@@ -80,6 +80,8 @@ TEST_F(Scan, RefusedFiles)
         {"#" + std::string(1023, 'y') + "\n", "'#yyyyyyyyy': not terminated with end of line character !"},
         {std::string("\0S1050000AABB95\n", 16), "'': not terminated with end of line character !"},
         {std::string("S105") + '\0' + "0000AABB95\n", "'S105': not terminated with end of line character !"},
+        // No count reaches that far; the upload would refuse it too.
+        {S0("0") + "\nS1" + std::string(600, '0') + "\r\n", "'S100000000': record longer than 514 characters !"},
         {S0("0") + "\nS1050000AABB96\nS1050000AABB95\n",
          "'S1050000AABB96':\n- incorrect checksum (0x96), should be 0x95"},
         {"S1050000AABB95\n", "Missing \"S0\" record"},

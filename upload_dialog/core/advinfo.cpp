@@ -8,7 +8,9 @@ namespace {
 
 // Flash range of a group of segments. Ends are kept in 64 bits so that a
 // segment ending at the top of the 32-bit space does not wrap to 0. A
-// segment without bytes covers no address and leaves the range alone.
+// segment without bytes takes part with its flash address as its end, so
+// that an image whose first record carries no bytes still starts at its
+// base address.
 struct Range {
     unsigned long long size = 0;
     unsigned long long lowest = 0xFFFFFFFFULL;
@@ -18,8 +20,6 @@ struct Range {
     void Add(unsigned long long flash, unsigned long long bytes)
     {
         size += bytes;
-        if (bytes == 0)
-            return;
         any = true;
         if (flash < lowest)
             lowest = flash;
@@ -46,7 +46,8 @@ std::string lowest_text(const Range &r)
 
 std::string highest_text(const Range &r)
 {
-    return r.any ? address_text(r.end - 1) : ADVINFO_NO_ADDRESS;
+    // An image of empty segments only ends one below where it starts.
+    return r.any ? address_text((r.end - 1) & 0xFFFFFFFFULL) : ADVINFO_NO_ADDRESS;
 }
 
 } // namespace

@@ -9,127 +9,44 @@
 #include "platform/syserr.h"
 #include "support/intstr.h"
 #include "support/log.h"
-#include "support/memalloc.h"
 #include "support/winerr.h"
 #include "platform/filestat.h"
 #include "upload_dialog/core/textfmt.h"
 
 namespace {
 
-// Hands out the file's lines as a text-mode fgets into a buffer of
-// SCAN_LINE_SIZE would: up to and with the line feed, at most 1024
-// characters at a time, a carriage return before the line feed dropped.
-// Reading in large blocks keeps the analysis fast and tells exactly how far
-// into the file a line reaches.
-class LineReader {
-public:
-    LineReader(FILE *file, char *block, size_t size) : file_(file), block_(block), size_(size) {}
-
-    // Fills line (terminated) and returns its length, 0 at the end of the
-    // file, -1 on a read error.
-    int Next(char *line)
-    {
-        int n = 0;
-        while (n < SCAN_LINE_SIZE - 1) {
-            if (pos_ == end_ && !Fill())
-                break;
-            size_t take = end_ - pos_;
-            if (take > static_cast<size_t>(SCAN_LINE_SIZE - 1 - n))
-                take = static_cast<size_t>(SCAN_LINE_SIZE - 1 - n);
-            const char *start = block_ + pos_;
-            const char *lf = static_cast<const char *>(std::memchr(start, '\n', take));
-            if (lf)
-                take = static_cast<size_t>(lf - start) + 1;
-            std::memcpy(line + n, start, take);
-            n += static_cast<int>(take);
-            pos_ += take;
-            consumed_ += take;
-            if (lf)
-                break;
-        }
-        if (error_)
-            return -1;
-        if (n > 0 && line[n - 1] == '\n') {
-            if (n > 1 && line[n - 2] == '\r') {
-                line[n - 2] = '\n';
-                n--;
-            }
-        } else if (n == SCAN_LINE_SIZE - 1 && line[n - 1] == '\r' && Peek() == '\n') {
-            // The carriage return took the place of the line feed it stands for.
-            line[n - 1] = '\n';
-            pos_++;
-            consumed_++;
-        }
-        if (error_)
-            return -1;
-        line[n] = '\0';
-        return n;
-    }
-
-    uint64_t Consumed() const { return consumed_; }
-    int Errno() const { return errno_; }
-
-private:
-    bool Fill()
-    {
-        pos_ = 0;
-        end_ = std::fread(block_, 1, size_, file_);
-        if (end_ == 0 && std::ferror(file_)) {
-            error_ = true;
-            errno_ = errno;
-        }
-        return end_ > 0;
-    }
-
-    int Peek()
-    {
-        if (pos_ == end_ && !Fill())
-            return EOF;
-        return static_cast<unsigned char>(block_[pos_]);
-    }
-
-    FILE *file_;
-    char *block_;
-    size_t size_;
-    size_t pos_ = 0;
-    size_t end_ = 0;
-    uint64_t consumed_ = 0;
-    bool error_ = false;
-    int errno_ = 0;
-};
-
 // Goes through the lines; 1 at the end of the file, 0 at the first fault.
-int scan_records(LineReader &reader, const char *path, uint64_t fileSize, Firmware *firmware, std::string *message,
-                 ScanProgressFn progress, void *context)
+int scan_records(MdlLineReader *reader, const char *path, uint64_t fileSize, Firmware *firmware,
+                 std::string *message, ScanProgressFn progress, void *context)
 {
-    char line[SCAN_LINE_SIZE];
     int percent = 0;
     for (;;) {
-        int n = reader.Next(line);
-        if (n == 0)
+        int kind = MdlLineNext(reader);
+        if (kind == MDL_LINE_END)
             return 1;
-        if (n < 0) {
-            *message = TextFormat("%s\n\n- %s", path, std::strerror(reader.Errno()));
+        if (kind == MDL_LINE_ERROR) {
+            *message = TextFormat("%s\n\n- %s", path, std::strerror(reader->readErrno));
             return 0;
         }
 
-        int now = ScanPercent(reader.Consumed(), fileSize);
+        int now = ScanPercent(reader->consumed, fileSize);
         if (now != percent) {
             percent = now;
             if (progress)
                 progress(context, percent);
         }
 
-        // A NUL byte ends the text, and with it any line feed after it.
-        size_t len = std::strlen(line);
-        if (len == 0 || line[len - 1] != '\n') {
-            *message = TextFormat("'%.10s': not terminated with end of line character !", line);
+        const char *line = reader->text;
+        if (!reader->terminated) {
+            *message = TextFormat(MDL_UNTERMINATED_FORMAT, line);
             return 0;
         }
-        line[--len] = '\0';
-
-        if (len == 0 || line[0] == '#' || std::strpbrk(line, " \t"))
+        if (kind == MDL_LINE_SKIPPED)
             continue;
+        if (kind == MDL_LINE_TOO_LONG) {
+            *message = TextFormat(MDL_TOO_LONG_FORMAT, line);
+            return 0;
+        }
 
         uint16_t sums = MdlChecksum(line);
         unsigned written = sums >> 8;
@@ -150,15 +67,13 @@ int scan_records(LineReader &reader, const char *path, uint64_t fileSize, Firmwa
 int scan_lines(FILE *file, const char *path, uint64_t fileSize, Firmware *firmware, std::string *message,
                ScanProgressFn progress, void *context)
 {
-    const size_t blockSize = 65536;
-    char *block = static_cast<char *>(_mem_malloc(blockSize));
-    if (!block) {
-        *message = TextFormat("Cannot allocate memory (%lu bytes)", static_cast<unsigned long>(blockSize));
+    MdlLineReader reader;
+    if (!MdlLineOpen(&reader, file, SCAN_LINE_SIZE - 2)) {
+        *message = TextFormat("Cannot allocate memory (%lu bytes)", static_cast<unsigned long>(MDL_LINE_BLOCK));
         return 0;
     }
-    LineReader reader(file, block, blockSize);
-    int result = scan_records(reader, path, fileSize, firmware, message, progress, context);
-    _mem_free(block);
+    int result = scan_records(&reader, path, fileSize, firmware, message, progress, context);
+    MdlLineClose(&reader);
     return result;
 }
 
@@ -206,7 +121,7 @@ int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, s
                      ScanProgressFn progress, void *context)
 {
     message->clear();
-    // Binary: the reader drops the carriage return before a line feed
+    // Binary: the line reader drops the carriage return before a line feed
     // itself, the same on every system.
     FILE *file = std::fopen(path, "rb");
     if (!file) {

@@ -16,7 +16,7 @@ struct Firmware;
 #define SCAN_LABEL_SIZE "Size:"
 #define SCAN_LABEL_MODIFIED "Modified:"
 
-#define SCAN_LINE_SIZE 1025 // a line is read at most 1024 characters at a time
+#define SCAN_LINE_SIZE 1025 // a line of up to 1023 characters, its line end and a NUL
 
 struct ScanFileInfo {
     std::string filePath;
