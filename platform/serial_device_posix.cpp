@@ -21,6 +21,8 @@ struct PlatSerialDevice {
     bool canCountErrors;       // the driver keeps line-error counters
     serial_icounter_struct ic; // the counters at the last check
     bool alarm;                // the last wait saw a hang-up or a line failure
+    bool restoreFlags;         // the open set low latency: give back serialFlags on close
+    int serialFlags;           // the driver's flags before the open
 };
 
 const char PLAT_SERIAL_READ_CALL[] = "read";
@@ -74,6 +76,34 @@ int64_t nowMs(void)
     timespec ts;
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+// USB adapters hold short replies for their latency timer (16 ms on FTDI)
+// unless asked for low latency; with one acknowledgement per record that
+// triples an upload. Only a speed-up: a driver that does not know the
+// request (a pseudo-terminal) or refuses it leaves the port as it was.
+void setLowLatency(PlatSerialDevice *dev)
+{
+    serial_struct ss;
+    if (ioctl(dev->fd, TIOCGSERIAL, &ss) != 0 || (ss.flags & ASYNC_LOW_LATENCY))
+        return;
+    int before = ss.flags;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(dev->fd, TIOCSSERIAL, &ss) == 0) {
+        dev->restoreFlags = true;
+        dev->serialFlags = before;
+    }
+}
+
+// The flag belongs to the port and outlives us: the next user of the port
+// finds it as it was before our open.
+void restoreLowLatency(PlatSerialDevice *dev)
+{
+    serial_struct ss;
+    if (!dev->restoreFlags || ioctl(dev->fd, TIOCGSERIAL, &ss) != 0)
+        return;
+    ss.flags = dev->serialFlags;
+    ioctl(dev->fd, TIOCSSERIAL, &ss);
 }
 
 void closeFd(int fd)
@@ -167,6 +197,7 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
         // Counters are diagnostics only: a driver that cannot give them
         // leaves nothing to report.
         dev->canCountErrors = ioctl(fd, TIOCGICOUNT, &dev->ic) == 0;
+        setLowLatency(dev);
         *device = dev;
         return 1;
     }
@@ -181,6 +212,7 @@ void PlatSerialClose(PlatSerialDevice *device)
 {
     if (!device)
         return;
+    restoreLowLatency(device);
     closeFd(device->fd);
     _mem_free(device);
 }
