@@ -155,8 +155,11 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
         goto failed;
     }
 
-    tio.c_iflag &= ~(tcflag_t)(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                               IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
+    tio.c_iflag &= ~(tcflag_t)(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                               IXANY | INPCK | IUCLC | IMAXBEL);
+    // A break would otherwise arrive as a NUL byte inside a line; the
+    // driver still counts it, and the read reports it as a line error.
+    tio.c_iflag |= IGNBRK;
     tio.c_oflag &= ~(tcflag_t)OPOST;
     tio.c_lflag &= ~(tcflag_t)(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~(tcflag_t)(CSIZE | PARENB | CSTOPB | CRTSCTS);
