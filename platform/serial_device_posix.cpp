@@ -322,13 +322,15 @@ int PlatSerialLineErrors(PlatSerialDevice *device, PlatSerialLineStatus *status,
 
     *status = PlatSerialLineStatus{};
     status->errors = errors;
-    // A hold is the line that output would wait for being low.
+    // Output waits only for a line whose flow control is on: CTS under
+    // CRTSCTS (termios has none on DSR or the carrier). A port without
+    // modem lines (a three-wire cable) shows them low, and must not read as
+    // held when nothing waits for them.
+    termios tio;
     int lines = 0;
-    if (ioctl(device->fd, TIOCMGET, &lines) == 0) {
+    if (tcgetattr(device->fd, &tio) == 0 && (tio.c_cflag & CRTSCTS) &&
+        ioctl(device->fd, TIOCMGET, &lines) == 0)
         status->ctsHold = !(lines & TIOCM_CTS);
-        status->dsrHold = !(lines & TIOCM_DSR);
-        status->rlsdHold = !(lines & TIOCM_CD);
-    }
     int queued = 0;
     if (ioctl(device->fd, FIONREAD, &queued) == 0 && queued > 0)
         status->rxQueue = (unsigned long)queued;
