@@ -106,32 +106,54 @@ bool setLowLatency(const char *port, bool on)
     return ok;
 }
 
+// The latency timer a USB adapter's driver shows (ftdi_sio), in ms; -1
+// when the driver has none.
+long latencyTimer(const char *port)
+{
+    const char *name = std::strrchr(port, '/');
+    std::string path = std::string("/sys/class/tty/") + (name ? name + 1 : port) +
+                       "/device/latency_timer";
+    FILE *f = std::fopen(path.c_str(), "r");
+    long ms = -1;
+    if (f) {
+        if (std::fscanf(f, "%ld", &ms) != 1)
+            ms = -1;
+        std::fclose(f);
+    }
+    return ms;
+}
+
 // From each starting state of the flag: set while the port is open, the
-// starting state again after close.
+// starting state again after close; where the driver has a latency timer,
+// 1 ms while open.
 int lowLatency(const char *port)
 {
-    std::string seen;
+    std::string seen, timer;
     for (bool before : {false, true}) {
         if (!setLowLatency(port, before))
             return result(false, std::string("TIOCSSERIAL: ") + std::strerror(errno));
-        long start = serialFlags(port);
+        long start = serialFlags(port), startMs = latencyTimer(port);
         SioPort *sio = SioOpen(port, 115200, 3000);
         if (!sio)
             return result(false, std::string("SioOpen: ") + SioErrStr());
-        long open = serialFlags(port);
+        long open = serialFlags(port), openMs = latencyTimer(port);
         SioClose(sio);
-        long after = serialFlags(port);
+        long after = serialFlags(port), afterMs = latencyTimer(port);
         char text[96];
         std::snprintf(text, sizeof text, "%s0x%lx -> 0x%lx -> 0x%lx", seen.empty() ? "" : ", ",
                       start, open, after);
         seen += text;
+        if (startMs >= 0 && !before)
+            timer = ", latency timer " + std::to_string(startMs) + " -> " +
+                    std::to_string(openMs) + " -> " + std::to_string(afterMs) + " ms";
         if (start < 0 || open < 0 || after < 0)
             return result(false, "TIOCGSERIAL failed: " + seen);
-        if (!(open & ASYNC_LOW_LATENCY) || after != start)
-            return result(false, "flags before, while open, after close: " + seen);
+        if (!(open & ASYNC_LOW_LATENCY) || after != start || (startMs >= 0 && openMs != 1) ||
+            afterMs != startMs)
+            return result(false, "flags before, while open, after close: " + seen + timer);
     }
     setLowLatency(port, false);
-    return result(true, "set while open, restored after close (flags " + seen + ")");
+    return result(true, "set while open, restored after close (flags " + seen + timer + ")");
 }
 
 // Runs a child as uid, its stderr into err; returns its exit status.
