@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "bench/upload_firmware.h"
@@ -111,8 +112,8 @@ bool setLowLatency(const char *port, bool on)
 long latencyTimer(const char *port)
 {
     const char *name = std::strrchr(port, '/');
-    std::string path = std::string("/sys/class/tty/") + (name ? name + 1 : port) +
-                       "/device/latency_timer";
+    std::string path =
+        std::string("/sys/class/tty/") + (name ? name + 1 : port) + "/device/latency_timer";
     FILE *f = std::fopen(path.c_str(), "r");
     long ms = -1;
     if (f) {
@@ -144,8 +145,8 @@ int lowLatency(const char *port)
                       start, open, after);
         seen += text;
         if (startMs >= 0 && !before)
-            timer = ", latency timer " + std::to_string(startMs) + " -> " +
-                    std::to_string(openMs) + " -> " + std::to_string(afterMs) + " ms";
+            timer = ", latency timer " + std::to_string(startMs) + " -> " + std::to_string(openMs) +
+                    " -> " + std::to_string(afterMs) + " ms";
         if (start < 0 || open < 0 || after < 0)
             return result(false, "TIOCGSERIAL failed: " + seen);
         if (!(open & ASYNC_LOW_LATENCY) || after != start || (startMs >= 0 && openMs != 1) ||
@@ -156,9 +157,9 @@ int lowLatency(const char *port)
     return result(true, "set while open, restored after close (flags " + seen + timer + ")");
 }
 
-// Runs a child as uid, its stderr into err; returns its exit status.
-int runAs(uid_t uid, const std::string &program, const char *const *argv, std::string *err,
-          int (*inChild)(const char *), const char *arg)
+// Runs child in a child process as uid, its stderr into err; returns its
+// exit status.
+int runAs(uid_t uid, const std::function<int()> &child, std::string *err)
 {
     int pipefd[2];
     if (pipe(pipefd) != 0)
@@ -170,10 +171,7 @@ int runAs(uid_t uid, const std::string &program, const char *const *argv, std::s
         dup2(pipefd[1], 2);
         if (uid != 0 && (setgid(uid) != 0 || setuid(uid) != 0))
             _exit(126);
-        if (inChild)
-            _exit(inChild(arg));
-        execv(program.c_str(), const_cast<char *const *>(argv));
-        _exit(127);
+        _exit(child());
     }
     close(pipefd[1]);
     char buf[512];
@@ -208,14 +206,21 @@ int exclusive(const char *port, const char *cli, const char *firmware)
     std::string failures;
     for (uid_t uid : {(uid_t)0, kNobody}) {
         std::string err;
-        int status = runAs(uid, cli, argv, &err, nullptr, nullptr);
+        int status = runAs(
+            uid,
+            [&] {
+                execv(cli, const_cast<char *const *>(argv));
+                return 127;
+            },
+            &err);
         if (status != 5 || err.find(RUN_PORT_IN_USE_ADVICE) == std::string::npos)
             failures += " second opener uid " + std::to_string(uid) + " exit " +
                         std::to_string(status) + ": " + err;
     }
     SioClose(sio);
     std::string err;
-    if (runAs(kNobody, "", nullptr, &err, openAndClose, port) != 0)
+    if (runAs(
+            kNobody, [&] { return openAndClose(port); }, &err) != 0)
         failures += " no open after close: " + err;
     if (!failures.empty())
         return result(false, failures);
