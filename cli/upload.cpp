@@ -38,6 +38,8 @@ const char CliUploadHelp[] =
     "                the highest flash address 0xEFFFF; without a terminal to\n"
     "                ask on, such a firmware is refused unless --yes is given\n"
     "  -l LOGFILE    append the program's log to LOGFILE\n"
+    "  --debug       show the serial link's console messages on standard error\n"
+    "                (the instrument's acknowledgement texts, line errors)\n"
     "  -v            accepted, no effect\n"
     "\n"
     "Ctrl-C asks the run to stop, as the dialog's Stop button does: it takes\n"
@@ -222,6 +224,13 @@ int cli_exit_status(UploadResult result)
 
 void cli_drop_log_line(const char *, bool) {}
 
+// --debug: the console channel on stderr. A message that continues the one
+// before it starts with a line feed; one line each reads better here.
+void cli_show_log_line(const char *line, bool)
+{
+    std::fprintf(stderr, "%s\n", line[0] == '\n' ? line + 1 : line);
+}
+
 } // namespace
 
 int CliUpload(int argc, char **argv)
@@ -229,7 +238,7 @@ int CliUpload(int argc, char **argv)
     const char *path = nullptr;
     const char *port = nullptr;
     const char *logFile = nullptr;
-    bool verify = true, yes = false, options = true;
+    bool verify = true, yes = false, debug = false, options = true;
     for (int i = 0; i < argc; i++) {
         const char *a = argv[i];
         if (options && std::strcmp(a, "--") == 0) {
@@ -244,6 +253,8 @@ int CliUpload(int argc, char **argv)
             verify = false;
         } else if (options && std::strcmp(a, "--yes") == 0) {
             yes = true;
+        } else if (options && std::strcmp(a, "--debug") == 0) {
+            debug = true;
         } else if (options && std::strcmp(a, "-v") == 0) {
             // accepted, as by the desktop program
         } else if (options && a[0] == '-' && a[1] != '\0') {
@@ -259,8 +270,11 @@ int CliUpload(int argc, char **argv)
     if (!path)
         return CliUsageError("upload", "no firmware file given");
 
+    LogCallback console = debug ? cli_show_log_line : cli_drop_log_line;
+    if (debug && !logFile)
+        LogOpen(nullptr, console, nullptr, false);
     if (logFile) {
-        if (!LogOpen(logFile, cli_drop_log_line, "mirdel-cli: ", true)) {
+        if (!LogOpen(logFile, console, "mirdel-cli: ", true)) {
             std::fprintf(stderr, "mirdel-cli: LogOpen() failed: cannot open '%s'\n", logFile);
             return CLI_EXIT_OUTPUT;
         }

@@ -24,7 +24,9 @@ bool PlatSerialBaudSupported(uint32_t baudRate);
 // Opens the device exclusively (a second opener is refused with
 // ERROR_ACCESS_DENIED) and sets it to baudRate, 8 data bits, no parity, one
 // stop bit, no flow control, DTR and RTS on. Bytes queued before the open are
-// dropped. Returns 1 with *device set, or -1.
+// dropped. Where the driver takes it, the port is set to low latency until
+// PlatSerialClose gives back its previous flags. Returns 1 with *device set,
+// or -1.
 int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **device,
                    const char **failedCall);
 

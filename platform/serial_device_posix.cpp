@@ -21,6 +21,8 @@ struct PlatSerialDevice {
     bool canCountErrors;       // the driver keeps line-error counters
     serial_icounter_struct ic; // the counters at the last check
     bool alarm;                // the last wait saw a hang-up or a line failure
+    bool restoreFlags;         // the open set low latency: give back serialFlags on close
+    int serialFlags;           // the driver's flags before the open
 };
 
 const char PLAT_SERIAL_READ_CALL[] = "read";
@@ -76,6 +78,34 @@ int64_t nowMs(void)
     return (int64_t)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
 }
 
+// USB adapters hold short replies for their latency timer (16 ms on FTDI)
+// unless asked for low latency; with one acknowledgement per record that
+// triples an upload. Only a speed-up: a driver that does not know the
+// request (a pseudo-terminal) or refuses it leaves the port as it was.
+void setLowLatency(PlatSerialDevice *dev)
+{
+    serial_struct ss;
+    if (ioctl(dev->fd, TIOCGSERIAL, &ss) != 0 || (ss.flags & ASYNC_LOW_LATENCY))
+        return;
+    int before = ss.flags;
+    ss.flags |= ASYNC_LOW_LATENCY;
+    if (ioctl(dev->fd, TIOCSSERIAL, &ss) == 0) {
+        dev->restoreFlags = true;
+        dev->serialFlags = before;
+    }
+}
+
+// The flag belongs to the port and outlives us: the next user of the port
+// finds it as it was before our open.
+void restoreLowLatency(PlatSerialDevice *dev)
+{
+    serial_struct ss;
+    if (!dev->restoreFlags || ioctl(dev->fd, TIOCGSERIAL, &ss) != 0)
+        return;
+    ss.flags = dev->serialFlags;
+    ioctl(dev->fd, TIOCSSERIAL, &ss);
+}
+
 void closeFd(int fd)
 {
     // The exclusive mode belongs to the tty, not to this descriptor: leave
@@ -125,8 +155,11 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
         goto failed;
     }
 
-    tio.c_iflag &= ~(tcflag_t)(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
-                               IXOFF | IXANY | INPCK | IUCLC | IMAXBEL);
+    tio.c_iflag &= ~(tcflag_t)(BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
+                               IXANY | INPCK | IUCLC | IMAXBEL);
+    // A break would otherwise arrive as a NUL byte inside a line; the
+    // driver still counts it, and the read reports it as a line error.
+    tio.c_iflag |= IGNBRK;
     tio.c_oflag &= ~(tcflag_t)OPOST;
     tio.c_lflag &= ~(tcflag_t)(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag &= ~(tcflag_t)(CSIZE | PARENB | CSTOPB | CRTSCTS);
@@ -167,6 +200,7 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
         // Counters are diagnostics only: a driver that cannot give them
         // leaves nothing to report.
         dev->canCountErrors = ioctl(fd, TIOCGICOUNT, &dev->ic) == 0;
+        setLowLatency(dev);
         *device = dev;
         return 1;
     }
@@ -181,6 +215,7 @@ void PlatSerialClose(PlatSerialDevice *device)
 {
     if (!device)
         return;
+    restoreLowLatency(device);
     closeFd(device->fd);
     _mem_free(device);
 }
@@ -287,13 +322,15 @@ int PlatSerialLineErrors(PlatSerialDevice *device, PlatSerialLineStatus *status,
 
     *status = PlatSerialLineStatus{};
     status->errors = errors;
-    // A hold is the line that output would wait for being low.
+    // Output waits only for a line whose flow control is on: CTS under
+    // CRTSCTS (termios has none on DSR or the carrier). A port without
+    // modem lines (a three-wire cable) shows them low, and must not read as
+    // held when nothing waits for them.
+    termios tio;
     int lines = 0;
-    if (ioctl(device->fd, TIOCMGET, &lines) == 0) {
+    if (tcgetattr(device->fd, &tio) == 0 && (tio.c_cflag & CRTSCTS) &&
+        ioctl(device->fd, TIOCMGET, &lines) == 0)
         status->ctsHold = !(lines & TIOCM_CTS);
-        status->dsrHold = !(lines & TIOCM_DSR);
-        status->rlsdHold = !(lines & TIOCM_CD);
-    }
     int queued = 0;
     if (ioctl(device->fd, FIONREAD, &queued) == 0 && queued > 0)
         status->rxQueue = (unsigned long)queued;

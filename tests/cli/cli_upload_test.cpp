@@ -118,6 +118,7 @@ TEST(CliUpload, OutcomesAndExitStatuses)
     const std::vector<Case> cases = {
         {{}, {"-l", log}, "", "", 0, ""},
         {{}, {"--no-verify"}, "", "", 0, ""},
+        {{"--fault", "record:2:text:Flash ready"}, {"--debug"}, "", "", 0, "+OK Flash ready\n"},
         {{"--corrupt", std::to_string(0x21000 + 7)},
          {"-l", log},
          "",
@@ -150,7 +151,7 @@ TEST(CliUpload, OutcomesAndExitStatuses)
         std::vector<std::string> rx = sim.Received();
         bool verify = std::find(args.begin(), args.end(), "--no-verify") == args.end();
         if (c.status == 0) {
-            EXPECT_EQ(r.err, "");
+            EXPECT_EQ(r.err, c.err);
             const std::string tail =
                 verify ? " Verifying 100%\n Verifying ... done.\nUpload successful.\n"
                        : " Writing to flash memory ... done.\nUpload successful.\n";
