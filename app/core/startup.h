@@ -4,6 +4,7 @@
 // (windows, or the upload itself).
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -50,3 +51,18 @@ bool StartupLoadPortList(StartupState &out);
 #define STARTUP_TRACE_MODAL_DONE "dlg.DoModal() done"
 #define STARTUP_TRACE_END "end"
 void StartupTrace(const char *text);
+
+// --help and --version, looked for before the option parser runs so that
+// they do nothing else (no log file, no window). They count where the
+// parser would read an option word: before the first non-option word and
+// "--", and not as the argument of -l.
+enum StartupGnuOption {
+    STARTUP_GNU_NONE = 0,
+    STARTUP_GNU_HELP = 1,
+    STARTUP_GNU_VERSION = 2,
+};
+StartupGnuOption StartupFindGnuOption(int argc, char **argv);
+
+// Writes the --help or --version text of the desktop program to out.
+// Returns the exit status: 0, or 1 when the text could not be written.
+int StartupPrintGnuOption(StartupGnuOption option, FILE *out);
