@@ -311,7 +311,7 @@ int CliUpload(int argc, char **argv)
             }
             run.Join();
             UploadResult result = view.Result();
-            RunOutcome outcome = RunOutcomeText(result, run.errorCode, run.errorText);
+            RunOutcome outcome = RunOutcomeText(result, run.errorCode, run.errorText, run.deviceLost);
             std::fprintf(result == UPLOAD_OK ? stdout : stderr, "%s\n", outcome.text.c_str());
             RunLogOutcome(result, run.errorText);
             status = cli_exit_status(result);

@@ -530,6 +530,7 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
 
     int errorCode = -1;
     std::string errorText;
+    bool deviceLost = false;
     if (run_) {
         // The worker's report is its last contact; it ends right after.
         while (run_->WorkerRunning())
@@ -537,6 +538,7 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
         run_->Join();
         errorCode = run_->errorCode;
         errorText = run_->errorText;
+        deviceLost = run_->deviceLost;
         run_.reset();
     }
     if (busyCursor_) {
@@ -544,7 +546,7 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
         busyCursor_ = false;
     }
 
-    RunOutcome outcome = RunOutcomeText(result, errorCode, errorText);
+    RunOutcome outcome = RunOutcomeText(result, errorCode, errorText, deviceLost);
     if (outcome.icon != RUN_ICON_NONE) {
         AppIcon icon = outcome.icon == RUN_ICON_INFORMATION   ? APP_ICON_INFORMATION
                        : outcome.icon == RUN_ICON_EXCLAMATION ? APP_ICON_EXCLAMATION
