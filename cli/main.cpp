@@ -12,7 +12,7 @@ static const CliCommand cli_commands[] = {
     {"info", "FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
     {"upload", "--port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
-    {"ports", "", "list the serial port names", CliPortsHelp, CliPorts},
+    {"ports", "", "list the serial ports, with driver and USB adapter details", CliPortsHelp, CliPorts},
 };
 
 static const char cli_exit_help[] =

@@ -29,7 +29,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/core/startup.h"
 #include "app/mirdelapp.h"
+#include "platform/ports.h"
 #include "upload_dialog/advinfodlg.h"
 #include "upload_dialog/animation.h"
 #include "upload_dialog/core/scan.h"
@@ -371,6 +373,15 @@ void CDownloadDlg::FillPortBox()
     });
     portBox_->clear();
     portBox_->addItems(names);
+    // What the system knows of a port, to tell two adapters apart.
+    for (int i = 0; i < names.size(); i++) {
+        PlatPortDetails details;
+        PlatDescribePort(names[i].toStdString(), details);
+        std::string tip = StartupPortDescription(details);
+        if (!details.stablePath.empty())
+            tip += "\n" + details.stablePath;
+        portBox_->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
+    }
 
     // The drop-down shows every item, and is as wide as the widest one.
     portBox_->setMaxVisibleItems(std::max<int>(1, static_cast<int>(names.size())));

@@ -119,6 +119,24 @@ bool StartupLoadPortList(StartupState &out)
     return true;
 }
 
+std::string StartupPortDescription(const PlatPortDetails &d)
+{
+    if (!d.present)
+        return "";
+    std::string text = d.driver.empty() ? "serial port" : d.driver;
+    if (!d.usbVendorId.empty()) {
+        text += ", USB " + d.usbVendorId + ":" + d.usbProductId;
+        // Many adapters repeat their maker in the product name.
+        if (!d.manufacturer.empty() && d.product.compare(0, d.manufacturer.size(), d.manufacturer) != 0)
+            text += " " + d.manufacturer;
+        if (!d.product.empty())
+            text += " " + d.product;
+        if (!d.serialNumber.empty())
+            text += ", serial " + d.serialNumber;
+    }
+    return text;
+}
+
 void StartupTrace(const char *text)
 {
     Log("%s(): %s", "CMirdelApp::InitInstance", text != nullptr ? text : "");

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+struct PlatPortDetails;
+
 enum StartupResult {
     STARTUP_OK = 0,
     // LogOpen failed; "%s: LogOpen() failed\n" is on stderr. End without
@@ -45,6 +47,11 @@ StartupResult StartupInitFromText(const char *commandLine, StartupState &out);
 // serial ports in its order. On failure false with out.errorText set to
 // "<call>():\n\n<system error text>".
 bool StartupLoadPortList(StartupState &out);
+
+// One line about a port for the user, from what the system knows of it:
+// "ftdi_sio, USB 0403:6001 FTDI FT232R USB UART, serial A10K1234". Empty when
+// the system does not have the port.
+std::string StartupPortDescription(const PlatPortDetails &details);
 
 // The trace notices of the end of the program's run go to the log:
 // "CMirdelApp::InitInstance(): <text>".
