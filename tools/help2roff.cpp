@@ -111,16 +111,27 @@ int main(int argc, char **argv)
     bool inCommand = false; // inside a command's subsection
     bool inItem = false;    // after a term: indented lines continue it
     bool newParagraph = false;
+    bool inTable = false;   // a table inside an item, kept line by line
     for (; i < help.size(); i++) {
         const std::string &line = help[i];
         size_t in = indent(line);
+        bool tableLine = in > 2 && (inTable || line.find("  ", in) != std::string::npos);
+        if (inTable && !tableLine) {
+            page += ".fi\n";
+            inTable = false;
+        }
         if (in == line.size()) {
             newParagraph = true;
             inItem = false;
             continue;
         }
         std::string text = line.substr(in);
-        if (in == 0 && text.rfind("Usage: ", 0) == 0) {
+        if (tableLine) {
+            if (!inTable)
+                page += ".nf\n";
+            inTable = true;
+            page += roff(line.substr(4)) + "\n";
+        } else if (in == 0 && text.rfind("Usage: ", 0) == 0) {
             page += ".SS \"" + roff(text.substr(7)) + "\"\n";
             inCommand = true;
         } else if (in == 0 && text.back() == ':' && text.size() < 60) {
@@ -141,7 +152,6 @@ int main(int argc, char **argv)
         } else if (in > 2 && inItem && text.find("  ") == std::string::npos) {
             page += roff(text) + "\n";
         } else if (in > 0) {
-            // A table inside an item or an example: kept line by line.
             page += ".br\n" + roff(text) + "\n";
         } else {
             if (newParagraph)
@@ -151,6 +161,8 @@ int main(int argc, char **argv)
         }
         newParagraph = false;
     }
+    if (inTable)
+        page += ".fi\n";
     page += ".SH COPYRIGHT\n";
     for (size_t v = 1; v < version.size(); v++)
         if (!version[v].empty())
