@@ -2,11 +2,18 @@
 #include <QApplication>
 
 #include <clocale>
+#include <cstdio>
 
+#include "app/core/startup.h"
 #include "app/mirdelapp.h"
 
 int main(int argc, char **argv)
 {
+    // Before Qt: --help and --version need no display and open nothing.
+    StartupGnuOption gnu = StartupFindGnuOption(argc, argv);
+    if (gnu != STARTUP_GNU_NONE)
+        return StartupPrintGnuOption(gnu, stdout);
+
     // Takes its own options (-platform, -style ...) out of argv.
     QApplication app(argc, argv);
     // Qt has put the process into the user's locale; the numbers the program

@@ -6,12 +6,13 @@
 
 #include "cli/cli.h"
 #include "support/log.h"
+#include "support/version.h"
 
 static const CliCommand cli_commands[] = {
     {"info", "FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
     {"upload", "--port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
-    {"ports", "", "list the serial port names", CliPortsHelp, CliPorts},
+    {"ports", "", "list the serial ports, with driver and USB adapter details", CliPortsHelp, CliPorts},
 };
 
 static const char cli_exit_help[] =
@@ -40,7 +41,8 @@ static void cli_print_usage(FILE *out)
 {
     std::fprintf(out, "Usage: mirdel-cli COMMAND [ARGUMENTS]\n"
                       "       mirdel-cli COMMAND --help\n"
-                      "       mirdel-cli --help\n\n"
+                      "       mirdel-cli --help\n"
+                      "       mirdel-cli --version\n\n"
                       "Commands:\n");
     for (const CliCommand &c : cli_commands)
         std::fprintf(out, "  %-7s %s\n", c.name, c.summary);
@@ -103,6 +105,8 @@ int main(int argc, char **argv)
         std::fputs(cli_exit_help, stdout);
         return CliFinishOutput(CLI_EXIT_OK);
     }
+    if (std::strcmp(argv[1], "--version") == 0)
+        return CliFinishOutput(VersionPrint(stdout, "mirdel-cli") ? CLI_EXIT_OK : CLI_EXIT_OUTPUT);
     if (argv[1][0] == '-')
         return CliUsageError(nullptr, "unknown option '%s'", argv[1]);
     const CliCommand *c = cli_find(argv[1]);

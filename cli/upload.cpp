@@ -14,6 +14,7 @@
 #include "cli/cli.h"
 #include "firmware/mdl.h"
 #include "platform/console.h"
+#include "platform/ports.h"
 #include "protocol/mdl_pc.h"
 #include "support/log.h"
 #include "upload_dialog/core/run.h"
@@ -53,9 +54,14 @@ const char CliUploadHelp[] =
 
 const char CliPortsHelp[] =
     "\n"
-    "Lists the serial port names the upload dialog's port box offers, one per\n"
-    "line: ttyS0 and ttyS1 always, then the other serial ports the system\n"
-    "knows. Exit status 2 when the system's list cannot be read.\n";
+    "Lists the serial ports the upload dialog's port box offers: ttyS0 and\n"
+    "ttyS1 always (marked \"not present\" when the system has no such port),\n"
+    "then the other serial ports that have hardware behind them. Each line\n"
+    "gives the name, the driver and, for a USB adapter, its vendor and product\n"
+    "ids, names and serial number; an indented line below gives the link that\n"
+    "keeps naming the same adapter whatever name it gets when plugged in\n"
+    "(/dev/serial/by-id/...): --port takes either. Exit status 2 when the\n"
+    "system's list cannot be read.\n";
 
 namespace
 {
@@ -325,7 +331,7 @@ int CliUpload(int argc, char **argv)
             }
             run.Join();
             UploadResult result = view.Result();
-            RunOutcome outcome = RunOutcomeText(result, run.errorCode, run.errorText);
+            RunOutcome outcome = RunOutcomeText(result, run.errorCode, run.errorText, run.deviceLost);
             std::fprintf(result == UPLOAD_OK ? stdout : stderr, "%s\n", outcome.text.c_str());
             RunLogOutcome(result, run.errorText);
             status = cli_exit_status(result);
@@ -348,7 +354,13 @@ int CliPorts(int argc, char **argv)
         std::fprintf(stderr, "%s\n", state.errorText.c_str());
         return CLI_EXIT_FAILED;
     }
-    for (const std::string &name : state.ports)
-        std::printf("%s\n", name.c_str());
+    for (const std::string &name : state.ports) {
+        PlatPortDetails details;
+        PlatDescribePort(name, details);
+        std::string about = StartupPortDescription(details);
+        std::printf("%-10s %s\n", name.c_str(), about.empty() ? "not present" : about.c_str());
+        if (!details.stablePath.empty())
+            std::printf("%-10s %s\n", "", details.stablePath.c_str());
+    }
     return CliFinishOutput(CLI_EXIT_OK);
 }

@@ -19,3 +19,22 @@ std::string PlatPortDevicePath(const std::string &name);
 // default; Windows: a key under HKEY_CURRENT_USER instead of the system's
 // serial port key, which null or "" restores). Tests lay out a fake tree.
 void PlatSetPortListRoot(const char *root);
+
+// What the system knows of a serial port. Empty texts are unknown.
+struct PlatPortDetails {
+    bool present = false;    // the system has this port, with hardware behind it
+    std::string driver;      // "ftdi_sio", "cdc_acm", "serial" ...
+    std::string usbVendorId; // four hex digits, for a USB adapter
+    std::string usbProductId;
+    std::string manufacturer;
+    std::string product;
+    std::string serialNumber;
+    std::string stablePath;  // a link that keeps naming this adapter (/dev/serial/by-id/...)
+};
+
+// Fills details for a port name as PlatEnumSerialPorts gives it.
+void PlatDescribePort(const std::string &name, PlatPortDetails &details);
+
+// Where the stable links are looked for (POSIX: "/dev/serial/by-id"); null
+// or "" restores it. Tests lay out their own.
+void PlatSetPortLinkDir(const char *dir);

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <climits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 static std::string ports_root = "/sys";
 
@@ -132,4 +134,83 @@ bool PlatEnumSerialPorts(std::vector<std::string> &names, const char **failedCal
     std::sort(found.begin(), found.end(), ports_natural_less);
     names.insert(names.end(), found.begin(), found.end());
     return true;
+}
+
+static std::string ports_link_dir = "/dev/serial/by-id";
+
+void PlatSetPortLinkDir(const char *dir)
+{
+    ports_link_dir = (dir != nullptr && dir[0] != '\0') ? dir : "/dev/serial/by-id";
+}
+
+// The first line of a small sysfs file, or "".
+static std::string ports_read_line(const std::string &path)
+{
+    FILE *f = fopen(path.c_str(), "r");
+    if (f == nullptr)
+        return "";
+    char buf[256];
+    std::string text;
+    if (fgets(buf, sizeof buf, f) != nullptr)
+        text = buf;
+    fclose(f);
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+// The last part of the path a link points to, or "".
+static std::string ports_link_name(const std::string &link)
+{
+    char buf[PATH_MAX];
+    ssize_t n = readlink(link.c_str(), buf, sizeof buf - 1);
+    if (n <= 0)
+        return "";
+    buf[n] = '\0';
+    const char *slash = strrchr(buf, '/');
+    return slash != nullptr ? slash + 1 : buf;
+}
+
+void PlatDescribePort(const std::string &name, PlatPortDetails &details)
+{
+    details = PlatPortDetails();
+    std::string entry = ports_root + "/class/tty/" + name;
+    char resolved[PATH_MAX];
+    if (realpath((entry + "/device").c_str(), resolved) == nullptr || ports_is_placeholder(entry))
+        return;
+    details.present = true;
+
+    // Up from the device: the first driver that is not the serial core's
+    // own port layer, and the USB device with its ids and strings.
+    std::string dir = resolved;
+    std::string top = ports_root + "/devices";
+    char rootResolved[PATH_MAX];
+    if (realpath(top.c_str(), rootResolved) != nullptr)
+        top = rootResolved;
+    while (dir.size() > top.size() && dir.compare(0, top.size(), top) == 0) {
+        if (details.driver.empty() && ports_link_name(dir + "/subsystem") != "serial-base")
+            details.driver = ports_link_name(dir + "/driver");
+        std::string vendor = ports_read_line(dir + "/idVendor");
+        if (!vendor.empty()) {
+            details.usbVendorId = vendor;
+            details.usbProductId = ports_read_line(dir + "/idProduct");
+            details.manufacturer = ports_read_line(dir + "/manufacturer");
+            details.product = ports_read_line(dir + "/product");
+            details.serialNumber = ports_read_line(dir + "/serial");
+            break;
+        }
+        dir.erase(dir.rfind('/'));
+    }
+
+    DIR *d = opendir(ports_link_dir.c_str());
+    if (d == nullptr)
+        return;
+    std::vector<std::string> links;
+    while (struct dirent *e = readdir(d)) {
+        if (e->d_name[0] != '.' && ports_link_name(ports_link_dir + "/" + e->d_name) == name)
+            links.push_back(ports_link_dir + "/" + e->d_name);
+    }
+    closedir(d);
+    if (!links.empty())
+        details.stablePath = *std::min_element(links.begin(), links.end());
 }

@@ -4,6 +4,7 @@
 
 #include "platform/ports.h"
 
+#include <cstring>
 #include <string>
 
 namespace
@@ -67,4 +68,21 @@ bool PlatEnumSerialPorts(std::vector<std::string> &names, const char **failedCal
     }
     RegCloseKey(key);
     return true;
+}
+
+// The serial port key tells only the names; the drivers' own details stay
+// with the device manager.
+void PlatDescribePort(const std::string &name, PlatPortDetails &details)
+{
+    details = PlatPortDetails();
+    std::vector<std::string> names;
+    if (!PlatEnumSerialPorts(names, nullptr))
+        return;
+    for (const std::string &n : names)
+        if (_stricmp(n.c_str(), name.c_str()) == 0)
+            details.present = true;
+}
+
+void PlatSetPortLinkDir(const char *)
+{
 }

@@ -7,6 +7,10 @@
 unsigned long PlatGetLastError(void);
 void PlatSetLastError(unsigned long code);
 
+// The C library error number behind the thread's last code, 0 when the code
+// did not come from one.
+int PlatGetLastErrno(void);
+
 // Maps a C library error number to the nearest system error code.
 unsigned long PlatErrnoToCode(int err);
 

@@ -44,6 +44,11 @@ unsigned long PlatGetLastError(void)
     return syserr_code;
 }
 
+int PlatGetLastErrno(void)
+{
+    return syserr_errno;
+}
+
 void PlatSetLastError(unsigned long code)
 {
     syserr_code = code;

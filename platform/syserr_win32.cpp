@@ -30,6 +30,12 @@ void PlatSetLastError(unsigned long code)
     SetLastError((DWORD)code);
 }
 
+// The code is all the thread keeps: no errno stands behind it.
+int PlatGetLastErrno(void)
+{
+    return 0;
+}
+
 unsigned long PlatSetLastErrorFromErrno(int err)
 {
     unsigned long code = PlatErrnoToCode(err);

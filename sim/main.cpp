@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "sim/instrument.h"
+#include "support/version.h"
 
 namespace {
 
@@ -75,7 +76,8 @@ const char kUsage[] =
     "  --ack-text TEXT      positive acknowledgements read \"+OK TEXT\"\n"
     "  --line-delay MS      pause before every line sent\n"
     "  --baud N             pace sent lines like an N-baud line (10 bits per byte)\n"
-    "  --help               show this text\n"
+    "  --help               show this text and exit\n"
+    "  --version            show the version and exit\n"
     "\n"
     "Examples: --fault handshake:1:refuse:Battery low  (refused handshake)\n"
     "          --fault record:3:retry                  (record 3 sent twice)\n"
@@ -170,7 +172,7 @@ int main(int argc, char **argv)
 
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
-        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP
+        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP, O_VERSION
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
@@ -189,6 +191,7 @@ int main(int argc, char **argv)
         {"baud", required_argument, nullptr, O_BAUD},
         {"help", no_argument, nullptr, O_HELP},
         {"flash-dump", required_argument, nullptr, O_DUMP},
+        {"version", no_argument, nullptr, O_VERSION},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -212,7 +215,8 @@ int main(int argc, char **argv)
             opt.faults.push_back(f);
             break;
         }
-        case O_HELP: fputs(kUsage, stdout); return 0;
+        case O_HELP: fputs(kUsage, stdout); return fflush(stdout) == 0 ? 0 : 1;
+        case O_VERSION: return VersionPrint(stdout, "mirdel-sim") ? 0 : 1;
         case O_TIME: case O_BUSY: case O_CORRUPT: case O_FSTEP: case O_FDELAY:
         case O_RBYTES: case O_LDELAY: case O_BAUD:
             if (!ParseUnsigned(optarg, v)) {

@@ -29,7 +29,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/core/startup.h"
 #include "app/mirdelapp.h"
+#include "platform/ports.h"
 #include "upload_dialog/advinfodlg.h"
 #include "upload_dialog/animation.h"
 #include "upload_dialog/core/scan.h"
@@ -371,6 +373,15 @@ void CDownloadDlg::FillPortBox()
     });
     portBox_->clear();
     portBox_->addItems(names);
+    // What the system knows of a port, to tell two adapters apart.
+    for (int i = 0; i < names.size(); i++) {
+        PlatPortDetails details;
+        PlatDescribePort(names[i].toStdString(), details);
+        std::string tip = StartupPortDescription(details);
+        if (!details.stablePath.empty())
+            tip += "\n" + details.stablePath;
+        portBox_->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
+    }
 
     // The drop-down shows every item, and is as wide as the widest one.
     portBox_->setMaxVisibleItems(std::max<int>(1, static_cast<int>(names.size())));
@@ -530,6 +541,7 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
 
     int errorCode = -1;
     std::string errorText;
+    bool deviceLost = false;
     if (run_) {
         // The worker's report is its last contact; it ends right after.
         while (run_->WorkerRunning())
@@ -537,6 +549,7 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
         run_->Join();
         errorCode = run_->errorCode;
         errorText = run_->errorText;
+        deviceLost = run_->deviceLost;
         run_.reset();
     }
     if (busyCursor_) {
@@ -544,7 +557,7 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
         busyCursor_ = false;
     }
 
-    RunOutcome outcome = RunOutcomeText(result, errorCode, errorText);
+    RunOutcome outcome = RunOutcomeText(result, errorCode, errorText, deviceLost);
     if (outcome.icon != RUN_ICON_NONE) {
         AppIcon icon = outcome.icon == RUN_ICON_INFORMATION   ? APP_ICON_INFORMATION
                        : outcome.icon == RUN_ICON_EXCLAMATION ? APP_ICON_EXCLAMATION

@@ -5,9 +5,11 @@
 #include "platform/ports.h"
 #include "platform/syserr.h"
 #include "support/log.h"
+#include "support/version.h"
 #include "support/winerr.h"
 
 #include <cstdio>
+#include <cstring>
 
 // The program name, the option arguments and the firmware file argument
 // point into these for the rest of the process.
@@ -117,7 +119,84 @@ bool StartupLoadPortList(StartupState &out)
     return true;
 }
 
+std::string StartupPortDescription(const PlatPortDetails &d)
+{
+    if (!d.present)
+        return "";
+    std::string text = d.driver.empty() ? "serial port" : d.driver;
+    if (!d.usbVendorId.empty()) {
+        text += ", USB " + d.usbVendorId + ":" + d.usbProductId;
+        // Many adapters repeat their maker in the product name.
+        if (!d.manufacturer.empty() && d.product.compare(0, d.manufacturer.size(), d.manufacturer) != 0)
+            text += " " + d.manufacturer;
+        if (!d.product.empty())
+            text += " " + d.product;
+        if (!d.serialNumber.empty())
+            text += ", serial " + d.serialNumber;
+    }
+    return text;
+}
+
 void StartupTrace(const char *text)
 {
     Log("%s(): %s", "CMirdelApp::InitInstance", text != nullptr ? text : "");
+}
+
+StartupGnuOption StartupFindGnuOption(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *w = argv[i];
+        if (std::strcmp(w, "--help") == 0)
+            return STARTUP_GNU_HELP;
+        if (std::strcmp(w, "--version") == 0)
+            return STARTUP_GNU_VERSION;
+        if (w[0] != '-' || w[1] == '\0' || std::strcmp(w, "--") == 0)
+            break;
+        // -l takes the rest of its word or, when nothing follows it there,
+        // the next word: that word is a file name, whatever it looks like.
+        const char *l = std::strchr(w + 1, 'l');
+        if (l != nullptr && l[1] == '\0')
+            i++;
+    }
+    return STARTUP_GNU_NONE;
+}
+
+static const char startup_help[] =
+    "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]\n"
+    "Uploads Motorola S-record firmware to a power analyzer over a serial line:\n"
+    "the desktop program. Its main window chooses the firmware file (or takes\n"
+    "FIRMWARE-FILE), shows what the file holds, and uploads it at 115200 baud\n"
+    "with every record acknowledged, the flash writing followed and, when\n"
+    "Verify is checked, every segment read back and compared.\n"
+    "\n"
+    "Options:\n"
+    "  -l LOGFILE      append a log of the run to LOGFILE (nothing is logged\n"
+    "                  without it)\n"
+    "  -v              accepted, no effect\n"
+    "  --help          show this text and exit\n"
+    "  --version       show the version and exit\n"
+    "  FIRMWARE-FILE   the file the Upload button takes instead of asking;\n"
+    "                  options come before it, and -- before a name that\n"
+    "                  begins with a hyphen\n"
+    "\n"
+    "Qt's own options (-platform NAME, -style NAME ...) are taken as well.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   the main window was closed\n"
+    "  1   the log file cannot be opened, or the serial ports cannot be listed\n"
+    "  2   the command line is longer than 1023 characters or 20 words\n"
+    "\n"
+    "Without a display, mirdel-cli does the same work from a terminal; the\n"
+    "manual (Help button, or Mirdel.pdf beside the program) tells more.\n";
+
+int StartupPrintGnuOption(StartupGnuOption option, FILE *out)
+{
+    bool written;
+    if (option == STARTUP_GNU_VERSION) {
+        written = VersionPrint(out, "mirdel");
+    } else {
+        std::fputs(startup_help, out);
+        written = std::fflush(out) == 0 && !std::ferror(out);
+    }
+    return written ? 0 : 1;
 }

@@ -4,8 +4,11 @@
 // (windows, or the upload itself).
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
+
+struct PlatPortDetails;
 
 enum StartupResult {
     STARTUP_OK = 0,
@@ -45,8 +48,28 @@ StartupResult StartupInitFromText(const char *commandLine, StartupState &out);
 // "<call>():\n\n<system error text>".
 bool StartupLoadPortList(StartupState &out);
 
+// One line about a port for the user, from what the system knows of it:
+// "ftdi_sio, USB 0403:6001 FTDI FT232R USB UART, serial A10K1234". Empty when
+// the system does not have the port.
+std::string StartupPortDescription(const PlatPortDetails &details);
+
 // The trace notices of the end of the program's run go to the log:
 // "CMirdelApp::InitInstance(): <text>".
 #define STARTUP_TRACE_MODAL_DONE "dlg.DoModal() done"
 #define STARTUP_TRACE_END "end"
 void StartupTrace(const char *text);
+
+// --help and --version, looked for before the option parser runs so that
+// they do nothing else (no log file, no window). They count where the
+// parser would read an option word: before the first non-option word and
+// "--", and not as the argument of -l.
+enum StartupGnuOption {
+    STARTUP_GNU_NONE = 0,
+    STARTUP_GNU_HELP = 1,
+    STARTUP_GNU_VERSION = 2,
+};
+StartupGnuOption StartupFindGnuOption(int argc, char **argv);
+
+// Writes the --help or --version text of the desktop program to out.
+// Returns the exit status: 0, or 1 when the text could not be written.
+int StartupPrintGnuOption(StartupGnuOption option, FILE *out);

@@ -299,7 +299,9 @@ TEST(RunSim, PortOpeningAndWorkerStart)
     close(held);
 
     EXPECT_EQ(RunOpenPort("ttyMirdelNoSuchPort", error), nullptr);
-    EXPECT_EQ(error, "/dev/ttyMirdelNoSuchPort: No such file or directory <ERROR_FILE_NOT_FOUND>");
+    EXPECT_EQ(error, "/dev/ttyMirdelNoSuchPort: No such file or directory <ERROR_FILE_NOT_FOUND>"
+                     "\n\nThe device is not there: check the cable and the USB serial adapter, and\n"
+                     "choose a port that exists ('mirdel-cli ports' lists them).");
 
     // A worker that cannot start leaves nothing half done: the port is
     // closed and can be opened again at once.

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "firmware/mdl.h"
+#include "platform/port_access.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
 #include "protocol/mdl_pc.h"
@@ -115,12 +116,27 @@ void RunSetPortTimeout(int32_t ms)
     run_port_timeout = ms;
 }
 
+// Names the group to join, or says that the device is its owner's alone.
+static std::string run_access_advice(const char *path)
+{
+    PlatPortAccess access;
+    char text[512];
+    if (!PlatPortGetAccess(path, access))
+        return RUN_PORT_ACCESS_ADVICE;
+    if (access.groupMayOpen && access.group != "root")
+        snprintf(text, sizeof text, RUN_PORT_GROUP_ADVICE, access.group.c_str(), access.group.c_str());
+    else
+        snprintf(text, sizeof text, RUN_PORT_OWNER_ADVICE, access.owner.c_str());
+    return text;
+}
+
 SioPort *RunOpenPort(const std::string &portName, std::string &portError)
 {
     std::string path = PlatPortDevicePath(portName);
     SioPort *port = SioOpen(path.c_str(), RUN_BAUD_RATE, run_port_timeout);
     if (port)
         return port;
+    PlatPortFault fault = PlatPortLastFault(); // before anything else can change it
     Log("%s(): ::SioOpen(): %s", "CDownloadDlg::SioOpen", SioErrStr());
     portError = SioErrStr();
     // The Win32 device prefix means nothing to the user. POSIX paths have
@@ -128,7 +144,11 @@ SioPort *RunOpenPort(const std::string &portName, std::string &portError)
     size_t at = portError.find("\\\\.\\");
     if (at != std::string::npos)
         portError.erase(at, 4);
-    if (portError.find("ERROR_ACCESS_DENIED") != std::string::npos)
+    if (fault == PLAT_PORT_FAULT_NO_ACCESS)
+        portError += "\n\n" + run_access_advice(path.c_str());
+    else if (fault == PLAT_PORT_FAULT_MISSING)
+        portError += "\n\n" RUN_PORT_MISSING_ADVICE;
+    else if (fault == PLAT_PORT_FAULT_IN_USE || portError.find("ERROR_ACCESS_DENIED") != std::string::npos)
         portError += "\n\n" RUN_PORT_IN_USE_ADVICE;
     return nullptr;
 }
@@ -388,6 +408,8 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     view_.RunBegin();
     errorCode = -1;
     errorText.clear();
+    deviceLost = false;
+    PlatSetLastError(0); // a lost device is told by this run's own failure
     RunProgress progress(firmware_, view_, stopRequested_);
     progress_ = &progress;
 
@@ -407,12 +429,15 @@ UploadResult UploadRun::RunUpload(SioPort *port)
         result = Verify(port);
     }
 
+    if (result == UPLOAD_FAILED && errorCode == MDL_ERR_LOCAL)
+        deviceLost = PlatPortLastFault() == PLAT_PORT_FAULT_MISSING;
     progress_ = nullptr;
     view_.RunDone(result);
     return result;
 }
 
-RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText)
+RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText,
+                          bool deviceLost)
 {
     RunOutcome o;
     switch (result) {
@@ -437,6 +462,8 @@ RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string 
                 o.text += ". The instrument returned the following error";
             o.text += ":\n\n" + errorText;
         }
+        if (deviceLost)
+            o.text += "\n\n" RUN_PORT_LOST_ADVICE;
         o.icon = RUN_ICON_STOP;
         break;
     case UPLOAD_TIMEOUT:

@@ -42,6 +42,24 @@ extern const char *const RunGroupLabels[RUN_GROUP_COUNT];
     "Do you want to proceed with firmware upload ?"
 #define RUN_OPEN_FAILED_FORMAT "Cannot open serial port:\n\n%s"
 #define RUN_PORT_IN_USE_ADVICE "The port may be already in use in other application"
+// After a device that does not exist, or that went away during a run.
+#define RUN_PORT_MISSING_ADVICE                                                                    \
+    "The device is not there: check the cable and the USB serial adapter, and\n"                  \
+    "choose a port that exists ('mirdel-cli ports' lists them)."
+#define RUN_PORT_LOST_ADVICE                                                                       \
+    "The device went away during the run: check the cable and the USB serial\n"                   \
+    "adapter, then upload again ('mirdel-cli ports' lists the ports that exist)."
+// After a device the user may not open; RunPortAccessAdvice fills them in.
+#define RUN_PORT_GROUP_ADVICE                                                                      \
+    "You may not open this port: the device belongs to the group '%s'.\n"                         \
+    "Join the group, then log out and in again:\n\n    sudo usermod -aG %s $USER"
+#define RUN_PORT_OWNER_ADVICE                                                                      \
+    "You may not open this port: only its owner '%s' may open the device.\n"                      \
+    "Ask the administrator to give it to the group dialout, then join that\n"                     \
+    "group and log out and in again:\n\n    sudo usermod -aG dialout $USER"
+#define RUN_PORT_ACCESS_ADVICE                                                                     \
+    "You may not open this port. Join the group that owns the device (usually\n"                  \
+    "dialout), then log out and in again:\n\n    sudo usermod -aG dialout $USER"
 
 // True when no two segments share a flash byte; otherwise false with the
 // error text for the first overlapping pair.
@@ -55,7 +73,8 @@ bool RunAddPortName(std::vector<std::string> &ports, const std::string &name);
 
 // Opens the port by its name (as the port box shows it) at RUN_BAUD_RATE.
 // On failure null with the text to show after RUN_OPEN_FAILED_FORMAT in
-// portError; the failure is logged.
+// portError: the system's reason, then advice that fits it; the failure is
+// logged.
 SioPort *RunOpenPort(const std::string &portName, std::string &portError);
 // The default time-out RunOpenPort gives the port (tests and the
 // command-line tool's hidden option; RUN_PORT_TIMEOUT otherwise).
@@ -133,6 +152,7 @@ class UploadRun
 
     int errorCode = -1;    // -1 none; otherwise the mdl error state's code
     std::string errorText; // empty: no reason known
+    bool deviceLost = false; // the run failed because the device went away
 
   private:
     static bool ProgressCallback(int event, void *context, uint32_t a, uint32_t b,
@@ -163,6 +183,8 @@ struct RunOutcome {
     std::string text; // the message box text
     RunIcon icon = RUN_ICON_NONE;
 };
-RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText);
+// deviceLost adds RUN_PORT_LOST_ADVICE to a failure.
+RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText,
+                          bool deviceLost = false);
 // After the message: the log line of a failed run (nothing for the others).
 void RunLogOutcome(UploadResult result, const std::string &errorText);
