@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -74,8 +75,9 @@ class Workshop
     }
     ~Workshop()
     {
+        std::error_code ec;
         if (!dir_.empty())
-            std::system(("rm -rf '" + dir_ + "'").c_str());
+            std::filesystem::remove_all(dir_, ec);
     }
 
     std::string Path(const std::string &name) const { return dir_ + "/" + name; }
