@@ -108,6 +108,12 @@ class CDownloadDlg : public QDialog, private RunView
     QFont boldFont;
     bool fontsCreated = false;
 
+    // What the worker last had the groups show, so that a report that would
+    // change nothing does not cross to the dialog's thread. Worker only;
+    // reset by RunBegin.
+    int workerBar_[RUN_GROUP_COUNT] = {};
+    int workerPercent_[RUN_GROUP_COUNT] = {};
+
     std::unique_ptr<UploadRun> run_;
     bool running_ = false;    // from a started run to its OnMirdelDone
     bool busyCursor_ = false; // the run's cursor is in force
