@@ -43,6 +43,16 @@ void FlashMapCompute(const Firmware &firmware, FlashMap *map)
     map->limit = (double)RUN_FLASH_END / (double)map->top;
 }
 
+std::string FlashMapBlockText(const FlashMapBlock &block, const std::string &segmentLine)
+{
+    std::string text = segmentLine;
+    if (block.overlaps)
+        text += "\n" FLASHMAP_OVERLAPS;
+    if (block.beyond)
+        text += "\n" FLASHMAP_BEYOND;
+    return text;
+}
+
 static char flashmap_image_char(int image)
 {
     if (image < 10)

@@ -31,6 +31,13 @@ struct FlashMap {
 
 void FlashMapCompute(const Firmware &firmware, FlashMap *map);
 
+#define FLASHMAP_OVERLAPS "Overlaps another segment."
+#define FLASHMAP_BEYOND "Reaches beyond the highest flash address 0xEFFFF."
+
+// What hovering a block shows: its segment's line, then its warnings, one
+// a line.
+std::string FlashMapBlockText(const FlashMapBlock &block, const std::string &segmentLine);
+
 // The map as one line of width cells between brackets: '.' free flash, '-'
 // address space beyond the end of flash, the image's number (0-9, then A-Z,
 // then '#') where one of its segments lies, '!' where a marked block lies;
