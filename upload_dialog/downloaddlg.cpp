@@ -360,6 +360,8 @@ bool CDownloadDlg::OnInitDialog()
     running_ = false;
     animation_->Open();
     TransferTexts();
+    // The port box's width follows the names: size the dialog before it shows.
+    layout()->activate();
     start_->setFocus();
     return true;
 }
@@ -393,10 +395,13 @@ void CDownloadDlg::FillPortBox()
         widest = std::max(widest, fm.horizontalAdvance(n));
     portBox_->view()->setMinimumWidth(widest + 2 * fm.averageCharWidth() +
                                       portBox_->view()->frameWidth() * 2);
-    // The box itself fits the longest name offered, within bounds.
+    // The box itself fits the longest name offered, within bounds; its
+    // width counts in widths of an "x".
+    QFontMetrics boxFm(portBox_->font());
+    int x = std::max(1, boxFm.horizontalAdvance(QLatin1Char('x')));
     int chars = DOWNLOADDLG_PORT_MIN_CHARS;
     for (const QString &n : names)
-        chars = std::max(chars, static_cast<int>(n.size()));
+        chars = std::max(chars, (boxFm.horizontalAdvance(n) + x - 1) / x);
     portBox_->setMinimumContentsLength(std::min(chars, DOWNLOADDLG_PORT_MAX_CHARS));
 
     int select = 0;
@@ -505,6 +510,7 @@ void CDownloadDlg::OnStart()
 void CDownloadDlg::EnterRunning()
 {
     running_ = true;
+    stopPressed_ = false;
     savedTitle = windowTitle().toStdString();
     setWindowTitle("Uploading...");
     cancel_->setText("Sto&p");
@@ -527,6 +533,7 @@ void CDownloadDlg::OnCancelOrStop()
     }
     if (run_) {
         run_->RequestStop();
+        stopPressed_ = true;
         // The run may go on for a while (the instrument finishes writing its
         // flash first): show at once that the stop was taken.
         cancel_->setText(DOWNLOADDLG_STOPPING);
@@ -643,7 +650,7 @@ void CDownloadDlg::SetGroupLabel(int group, const std::string &text, bool bold)
     if (group < 0 || group >= RUN_GROUP_COUNT)
         return;
     OnUiThread([&] {
-        if (closing_)
+        if (closing_ || stopPressed_)
             return;
         if (bold && !fontsCreated) {
             normalFont = verify_->font();
@@ -668,7 +675,7 @@ void CDownloadDlg::SetGroupBar(int group, int position)
         return;
     workerBar_[group] = position;
     OnUiThread([&] {
-        if (!closing_)
+        if (!closing_ && !stopPressed_)
             bar_[group]->setValue(position);
     });
 }
@@ -687,7 +694,7 @@ void CDownloadDlg::SetShownPercent(int group, int percent)
         return;
     workerPercent_[group] = percent;
     OnUiThread([&] {
-        if (!closing_)
+        if (!closing_ && !stopPressed_)
             number_[group]->setText(QString::number(percent));
     });
 }

@@ -119,4 +119,7 @@ class CDownloadDlg : public QDialog, private RunView
     bool busyCursor_ = false; // the run's cursor is in force
     bool initialised_ = false;
     bool closing_ = false; // being destroyed: the worker's reports are dropped
+    // Stop pressed: reports the worker sent before it saw the stop are
+    // dropped, so that the groups stay as they were.
+    bool stopPressed_ = false;
 };

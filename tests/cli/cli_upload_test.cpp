@@ -207,6 +207,12 @@ TEST(CliUpload, RefusedBeforeAnythingIsSent)
          "WARNING:\nThe selected firmware exceeds the highest possible flash address "
          "($F_0000-1)\n\n"
          "Do you want to proceed with firmware upload ?\n\n"},
+        // No data at all: asked as well, refused without a terminal.
+        {{{0x1000, "Empty", {}}},
+         "",
+         4,
+         "The firmware file holds no data. Upload anyway?\n\n"
+         "mirdel-cli: no terminal to ask on; give --yes to upload anyway\n"},
         {{{0x1000, "A", {{0x0, 0x10}}}},
          "S1070104050607089A\n",
          4,
