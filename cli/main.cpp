@@ -8,7 +8,7 @@
 #include "support/log.h"
 
 static const CliCommand cli_commands[] = {
-    {"info", "FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
+    {"info", "[--map] FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
     {"upload", "--port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
     {"ports", "", "list the serial port names", CliPortsHelp, CliPorts},

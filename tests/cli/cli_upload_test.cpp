@@ -255,7 +255,7 @@ TEST(CliUpload, UsageHelpAndPorts)
     EXPECT_EQ(r.status, 0);
     for (const char *text :
          {"Usage: mirdel-cli upload --port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
-          "Usage: mirdel-cli ports", "Usage: mirdel-cli info FILE", "Ctrl-C", "  1   ", "  3   ",
+          "Usage: mirdel-cli ports", "Usage: mirdel-cli info [--map] FILE", "Ctrl-C", "  1   ", "  3   ",
           "  5   ", "MIRDEL_PORT_TIMEOUT_MS"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     r = RunCli({"ports"});
