@@ -127,20 +127,10 @@ int main(int argc, char **argv)
     }
     LogOpen(nullptr, dropLog, nullptr, false);
 
-    char path[] = "/tmp/mirdel-gui-run-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) {
-        std::perror("mkstemp");
-        return 1;
-    }
-    close(fd);
     unsigned long records = 0;
-    const uint32_t size = (uint32_t)kib * 1024;
-    std::string text = UploadFirmwareText({{0, "Bench", {{0, size}}}}, 32, 7, &records);
-    if (!UploadWriteFile(path, text)) {
-        std::perror(path);
+    std::string path = UploadWriteTempFirmware((uint32_t)kib * 1024, 32, &records);
+    if (path.empty())
         return 1;
-    }
     // S0 and S7 are sent and acknowledged like the data records.
     const double lines = (double)(records + 2);
     std::printf("firmware: %ld KiB, %.0f records of up to 32 data bytes, no verification, "
@@ -162,7 +152,7 @@ int main(int argc, char **argv)
         bestDialog = std::max(bestDialog, lines / d);
         bestCli = std::max(bestCli, lines / c);
     }
-    std::remove(path);
+    std::remove(path.c_str());
     if (!ok)
         return 1;
     std::printf("dialog:     %8.0f records/s\n", bestDialog);

@@ -181,19 +181,11 @@ int main(int argc, char **argv)
     const unsigned recordBytes = 32;
     const uint32_t size = (uint32_t)kib * 1024;
 
-    char path[] = "/tmp/mirdel-bench-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) {
-        std::perror("mkstemp");
-        return 1;
-    }
-    close(fd);
     unsigned long records = 0;
-    std::string text = UploadFirmwareText({{0, "Bench", {{0, size}}}}, recordBytes, 7, &records);
-    if (!UploadWriteFile(path, text)) {
-        std::perror(path);
+    std::string file = UploadWriteTempFirmware(size, recordBytes, &records);
+    if (file.empty())
         return 1;
-    }
+    const char *path = file.c_str();
     Firmware firmware{};
     ScanFileInfo info;
     std::string message;

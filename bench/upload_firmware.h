@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -103,4 +105,26 @@ inline bool UploadWriteFile(const std::string &path, const std::string &text)
         return false;
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     return std::fclose(f) == 0 && ok;
+}
+
+// The benchmarks' firmware: one image of size bytes in S3 records of
+// recordBytes, written to a new file under /tmp. Returns its path, or empty
+// text after saying why on stderr.
+inline std::string UploadWriteTempFirmware(uint32_t size, unsigned recordBytes,
+                                           unsigned long *records)
+{
+    char path[] = "/tmp/mirdel-bench-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) {
+        std::perror("mkstemp");
+        return std::string();
+    }
+    close(fd);
+    std::string text = UploadFirmwareText({{0, "Bench", {{0, size}}}}, recordBytes, 7, records);
+    if (!UploadWriteFile(path, text)) {
+        std::perror(path);
+        std::remove(path);
+        return std::string();
+    }
+    return path;
 }
