@@ -356,6 +356,7 @@ bool CDownloadDlg::OnInitDialog()
 {
     verify_->setChecked(true);
     FillPortBox();
+    SizePortBox();
     fontsCreated = false;
     running_ = false;
     animation_->Open();
@@ -395,15 +396,6 @@ void CDownloadDlg::FillPortBox()
         widest = std::max(widest, fm.horizontalAdvance(n));
     portBox_->view()->setMinimumWidth(widest + 2 * fm.averageCharWidth() +
                                       portBox_->view()->frameWidth() * 2);
-    // The box itself fits the longest name offered, within bounds; its
-    // width counts in widths of an "x".
-    QFontMetrics boxFm(portBox_->font());
-    int x = std::max(1, boxFm.horizontalAdvance(QLatin1Char('x')));
-    int chars = DOWNLOADDLG_PORT_MIN_CHARS;
-    for (const QString &n : names)
-        chars = std::max(chars, (boxFm.horizontalAdvance(n) + x - 1) / x);
-    portBox_->setMinimumContentsLength(std::min(chars, DOWNLOADDLG_PORT_MAX_CHARS));
-
     int select = 0;
     QString last = QString::fromStdString(theApp.lastPort);
     for (int i = 0; i < names.size(); i++) {
@@ -414,6 +406,17 @@ void CDownloadDlg::FillPortBox()
     }
     if (!names.isEmpty())
         portBox_->setCurrentIndex(select);
+}
+
+void CDownloadDlg::SizePortBox()
+{
+    // Counted in widths of an "x", as the box counts its contents.
+    QFontMetrics fm(portBox_->font());
+    int x = std::max(1, fm.horizontalAdvance(QLatin1Char('x')));
+    int chars = DOWNLOADDLG_PORT_MIN_CHARS;
+    for (int i = 0; i < portBox_->count(); i++)
+        chars = std::max(chars, (fm.horizontalAdvance(portBox_->itemText(i)) + x - 1) / x);
+    portBox_->setMinimumContentsLength(std::min(chars, DOWNLOADDLG_PORT_MAX_CHARS));
 }
 
 std::string CDownloadDlg::OnToolTipNeedText(int controlId) const

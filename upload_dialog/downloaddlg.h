@@ -86,6 +86,9 @@ class CDownloadDlg : public QDialog, private RunView
 
     void EnterRunning();
     void RestoreIdle();
+    // The port box fits the longest name it offers when the dialog opens,
+    // within bounds; a name typed later does not make the dialog jump.
+    void SizePortBox();
     void SetGroupFont(int group, const QFont &font);
     void TransferTexts();
 

@@ -120,8 +120,9 @@ void FlashMapView::paintEvent(QPaintEvent *)
     for (size_t k = 0; k < map_.blocks.size(); k++) {
         if (!Highlighted(k))
             continue;
-        p.setPen(QPen(palette().color(QPalette::Highlight), 3));
-        p.drawRect(BlockRect(k).adjusted(-1, -1, 0, 0));
+        // Dark and reaching past the bar, so that it shows on any colour.
+        p.setPen(QPen(palette().color(QPalette::WindowText), 2));
+        p.drawRect(BlockRect(k).adjusted(-2, -3, 1, 2));
     }
     p.setPen(palette().color(QPalette::Dark));
     p.drawRect(bar.adjusted(0, 0, -1, -1));
@@ -137,8 +138,9 @@ void FlashMapView::paintEvent(QPaintEvent *)
     char text[32];
     std::snprintf(text, sizeof text, "0x%lX", (unsigned long)(RUN_FLASH_END - 1));
     if (map_.top > RUN_FLASH_END) {
+        // Left of its mark, so that it never meets the address at the end.
         int w = fontMetrics().horizontalAdvance(text);
-        p.drawText(QRect(limitX - w / 2, textY, w, textH), Qt::AlignHCenter | Qt::AlignTop, text);
+        p.drawText(QRect(limitX - w - 3, textY, w, textH), Qt::AlignRight | Qt::AlignTop, text);
         std::snprintf(text, sizeof text, "0x%llX", (unsigned long long)(map_.top - 1));
     }
     p.drawText(texts, Qt::AlignRight | Qt::AlignTop, text);
