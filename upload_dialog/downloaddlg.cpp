@@ -172,7 +172,7 @@ CDownloadDlg::CDownloadDlg(QWidget *parent) : QDialog(parent)
     portBox_->setEditable(true);
     // A typed name joins the list only when a run is started with it.
     portBox_->setInsertPolicy(QComboBox::NoInsert);
-    // The width is set from the names offered (FillPortBox): a longer typed
+    // The width is set from the names offered (SizePortBox): a longer typed
     // path scrolls instead of widening the dialog, and shows whole on hover.
     portBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     portBox_->setMinimumContentsLength(DOWNLOADDLG_PORT_MIN_CHARS);
@@ -396,6 +396,7 @@ void CDownloadDlg::FillPortBox()
         widest = std::max(widest, fm.horizontalAdvance(n));
     portBox_->view()->setMinimumWidth(widest + 2 * fm.averageCharWidth() +
                                       portBox_->view()->frameWidth() * 2);
+
     int select = 0;
     QString last = QString::fromStdString(theApp.lastPort);
     for (int i = 0; i < names.size(); i++) {
