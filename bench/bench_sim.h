@@ -1,11 +1,16 @@
-// mirdel-sim for the benchmarks: started for one session without pacing or
-// transcript, ended with SIGTERM.
+// What the upload benchmarks share: mirdel-sim started for one session
+// without pacing or transcript and ended with SIGTERM, and their firmware
+// file.
 #pragma once
+#include <cstdio>
+#include <cstdlib>
 #include <poll.h>
 #include <signal.h>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "bench/upload_firmware.h"
 
 #ifndef MIRDEL_BIN_DIR
 #error "MIRDEL_BIN_DIR must name the build directory"
@@ -47,4 +52,25 @@ inline void BenchStopSim(BenchSim &sim)
         waitpid(sim.pid, nullptr, 0);
         sim.pid = -1;
     }
+}
+
+// The benchmarks' firmware: one image of size bytes in S3 records of
+// recordBytes, written to a new file under /tmp. Returns its path, or empty
+// text after saying why on stderr.
+inline std::string BenchWriteFirmware(uint32_t size, unsigned recordBytes, unsigned long *records)
+{
+    char path[] = "/tmp/mirdel-bench-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0) {
+        std::perror("mkstemp");
+        return std::string();
+    }
+    close(fd);
+    std::string text = UploadFirmwareText({{0, "Bench", {{0, size}}}}, recordBytes, 7, records);
+    if (!UploadWriteFile(path, text)) {
+        std::perror(path);
+        std::remove(path);
+        return std::string();
+    }
+    return path;
 }

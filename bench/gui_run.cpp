@@ -128,7 +128,7 @@ int main(int argc, char **argv)
     LogOpen(nullptr, dropLog, nullptr, false);
 
     unsigned long records = 0;
-    std::string path = UploadWriteTempFirmware((uint32_t)kib * 1024, 32, &records);
+    std::string path = BenchWriteFirmware((uint32_t)kib * 1024, 32, &records);
     if (path.empty())
         return 1;
     // S0 and S7 are sent and acknowledged like the data records.

@@ -182,7 +182,7 @@ int main(int argc, char **argv)
     const uint32_t size = (uint32_t)kib * 1024;
 
     unsigned long records = 0;
-    std::string file = UploadWriteTempFirmware(size, recordBytes, &records);
+    std::string file = BenchWriteFirmware(size, recordBytes, &records);
     if (file.empty())
         return 1;
     const char *path = file.c_str();

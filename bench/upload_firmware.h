@@ -4,8 +4,6 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -107,24 +105,3 @@ inline bool UploadWriteFile(const std::string &path, const std::string &text)
     return std::fclose(f) == 0 && ok;
 }
 
-// The benchmarks' firmware: one image of size bytes in S3 records of
-// recordBytes, written to a new file under /tmp. Returns its path, or empty
-// text after saying why on stderr.
-inline std::string UploadWriteTempFirmware(uint32_t size, unsigned recordBytes,
-                                           unsigned long *records)
-{
-    char path[] = "/tmp/mirdel-bench-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) {
-        std::perror("mkstemp");
-        return std::string();
-    }
-    close(fd);
-    std::string text = UploadFirmwareText({{0, "Bench", {{0, size}}}}, recordBytes, 7, records);
-    if (!UploadWriteFile(path, text)) {
-        std::perror(path);
-        std::remove(path);
-        return std::string();
-    }
-    return path;
-}
