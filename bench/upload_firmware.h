@@ -104,4 +104,3 @@ inline bool UploadWriteFile(const std::string &path, const std::string &text)
     bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     return std::fclose(f) == 0 && ok;
 }
-
