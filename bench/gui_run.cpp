@@ -147,8 +147,9 @@ int main(int argc, char **argv)
         ok = d > 0 && c > 0;
         if (!ok)
             break;
-        std::printf("round %ld: dialog %.2f s (%.0f records/s), mirdel-cli %.2f s (%.0f records/s)\n",
-                    i + 1, d, lines / d, c, lines / c);
+        std::printf(
+            "round %ld: dialog %.2f s (%.0f records/s), mirdel-cli %.2f s (%.0f records/s)\n",
+            i + 1, d, lines / d, c, lines / c);
         bestDialog = std::max(bestDialog, lines / d);
         bestCli = std::max(bestCli, lines / c);
     }

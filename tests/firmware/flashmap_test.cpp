@@ -6,7 +6,8 @@
 #include "firmware/mdl.h"
 #include "upload_dialog/core/flashmap.h"
 
-namespace {
+namespace
+{
 
 struct Seg {
     uint32_t load, size;
@@ -71,14 +72,23 @@ const std::vector<Case> kCases = {
       {1, 0, 0x10000, 0x18000, true, false},
       {2, 0, 0x17FFF, 0x1800F, true, false}},
      "[00!!..........................]"},
-    {"last byte at the highest address", {{0xE0000, {{0x0, 0x10000}}}}, 0xF0000,
-     {{0, 0, 0xE0000, 0xF0000, false, false}}, "[............................00]"},
+    {"last byte at the highest address",
+     {{0xE0000, {{0x0, 0x10000}}}},
+     0xF0000,
+     {{0, 0, 0xE0000, 0xF0000, false, false}},
+     "[............................00]"},
     // One byte further: the map grows to the end of the firmware and marks
     // the end of flash.
-    {"beyond the end of flash", {{0xE0000, {{0x0, 0x40000}}}}, 0x120000,
-     {{0, 0, 0xE0000, 0x120000, false, true}}, "[.......................!!|!!!!!]"},
-    {"segment without bytes draws nothing", {{0x1000, {{0x0, 0x0}, {0x100, 0x10}}}}, 0xF0000,
-     {{0, 1, 0x1100, 0x1110, false, false}}, "[0.............................]"},
+    {"beyond the end of flash",
+     {{0xE0000, {{0x0, 0x40000}}}},
+     0x120000,
+     {{0, 0, 0xE0000, 0x120000, false, true}},
+     "[.......................!!|!!!!!]"},
+    {"segment without bytes draws nothing",
+     {{0x1000, {{0x0, 0x0}, {0x100, 0x10}}}},
+     0xF0000,
+     {{0, 1, 0x1100, 0x1110, false, false}},
+     "[0.............................]"},
 };
 
 } // namespace

@@ -115,9 +115,8 @@ class TestMainWindow : public QObject
         QString dir = tmp_.path();
         QTest::newRow("firmware file") << QStringList{"file://" + dir + "/main.srec"} << "dialog";
         QTest::newRow("faulty file") << QStringList{"file://" + dir + "/bad.srec"} << "box";
-        QTest::newRow("two files") << QStringList{"file://" + dir + "/main.srec",
-                                                  "file://" + dir + "/bad.srec"}
-                                   << "";
+        QTest::newRow("two files")
+            << QStringList{"file://" + dir + "/main.srec", "file://" + dir + "/bad.srec"} << "";
         QTest::newRow("remote file") << QStringList{"http://example.com/main.srec"} << "";
         QTest::newRow("directory") << QStringList{"file://" + dir} << "";
     }
@@ -136,7 +135,8 @@ class TestMainWindow : public QObject
         for (const QString &u : urls)
             list << QUrl(u);
         data.setUrls(list);
-        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
         QApplication::sendEvent(&dlg, &enter);
         QCOMPARE(enter.isAccepted(), !opens.isEmpty());
 

@@ -12,7 +12,7 @@
 struct Firmware;
 
 struct FlashMapBlock {
-    int image;     // numbers from 0
+    int image; // numbers from 0
     int segment;
     uint32_t start; // flash address of the first byte
     uint64_t end;   // one past the last byte
@@ -23,8 +23,8 @@ struct FlashMapBlock {
 };
 
 struct FlashMap {
-    uint64_t top = 0;  // end of the address space shown
-    double limit = 1;  // position of the end of flash
+    uint64_t top = 0; // end of the address space shown
+    double limit = 1; // position of the end of flash
     int imageCount = 0;
     std::vector<FlashMapBlock> blocks; // image and segment order; empty segments have none
 };
