@@ -18,7 +18,7 @@ void AppSetMessageBoxHook(AppMessageHook hook)
 AppAnswer AppMessageBox(QWidget *parent, const std::string &text, AppIcon icon, AppButtons buttons)
 {
     if (app_message_hook)
-        return app_message_hook(AppMessage{theApp.displayName, text, icon, buttons});
+        return app_message_hook(AppMessage{theApp.displayName, text, icon, buttons, parent});
 
     QMessageBox::Icon boxIcon = QMessageBox::Critical;
     if (icon == APP_ICON_EXCLAMATION)

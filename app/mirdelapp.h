@@ -55,6 +55,7 @@ struct AppMessage {
     std::string text;
     AppIcon icon;
     AppButtons buttons;
+    QWidget *parent = nullptr; // the window the box is centred on
 };
 using AppMessageHook = std::function<AppAnswer(const AppMessage &)>;
 

@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QIcon>
 #include <QLabel>
+#include <QMimeData>
 #include <QPushButton>
 #include <QStyle>
 #include <QUrl>
@@ -130,6 +133,8 @@ CMirdelDlg::CMirdelDlg(QWidget *parent) : QDialog(parent)
     top->addLayout(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
 
+    setAcceptDrops(true);
+
     connect(upload_, &QPushButton::clicked, this, &CMirdelDlg::OnUploadButton);
     connect(close_, &QPushButton::clicked, this, &CMirdelDlg::OnCloseButton);
     connect(help_, &QPushButton::clicked, this, &CMirdelDlg::OnHelpButton);
@@ -189,9 +194,47 @@ void CMirdelDlg::OnUploadButton()
             w->repaint();
     }
 
-    CDownloadDlg dlg;
+    OpenUploadDialog(path);
+}
+
+void CMirdelDlg::OpenUploadDialog(const std::string &path)
+{
+    // Parented so that it and the analysis' error box are centred on this
+    // window.
+    CDownloadDlg dlg(this);
     if (dlg.ScanFile(path.c_str()))
         dlg.exec();
+}
+
+// The one local file a drag carries, or empty.
+static QString mirdeldlg_dropped_file(const QMimeData *data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return QString();
+    QString path = urls.first().toLocalFile();
+    return QFileInfo(path).isFile() ? path : QString();
+}
+
+void CMirdelDlg::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (!mirdeldlg_dropped_file(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void CMirdelDlg::dropEvent(QDropEvent *event)
+{
+    QString path = mirdeldlg_dropped_file(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The drag's source waits for the drop to return: the modal dialog
+    // runs after it.
+    std::string file = QFile::encodeName(path).toStdString();
+    QMetaObject::invokeMethod(
+        this, [this, file] { OpenUploadDialog(file); }, Qt::QueuedConnection);
 }
 
 void CMirdelDlg::OnCloseButton()

@@ -27,6 +27,8 @@ class CMirdelDlg : public QDialog
     void OnUploadButton();
     void OnCloseButton();
     void OnHelpButton();
+    // Analyses the file and, when that succeeds, runs the upload dialog on it.
+    void OpenUploadDialog(const std::string &path);
 
     // The directory the help files are looked for in, with a trailing "/".
     static QString HelpDirectory();
@@ -41,6 +43,9 @@ class CMirdelDlg : public QDialog
 
   protected:
     void showEvent(QShowEvent *event) override;
+    // A firmware file dropped on the window opens the upload dialog on it.
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
     bool OnInitDialog();
 
   private:

@@ -23,6 +23,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "bench/bench_sim.h"
 #include "bench/upload_firmware.h"
 #include "firmware/mdl.h"
 #include "serial/sio.h"
@@ -58,35 +59,6 @@ class TimingView : public RunView
     int shown[RUN_GROUP_COUNT] = {};
     UploadResult result = UPLOAD_FAILED;
 };
-
-struct Sim {
-    pid_t pid = -1;
-    std::string path;
-};
-
-Sim startSim()
-{
-    Sim sim;
-    int out[2];
-    if (pipe(out) != 0)
-        return sim;
-    sim.pid = fork();
-    if (sim.pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        std::string bin = std::string(MIRDEL_BIN_DIR) + "/sim/mirdel-sim";
-        execl(bin.c_str(), bin.c_str(), "--once", "--time-limit", "600", (char *)nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    char c;
-    pollfd p = {out[0], POLLIN, 0};
-    while (poll(&p, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n')
-        sim.path += c;
-    close(out[0]);
-    return sim;
-}
 
 void setRaw(int fd)
 {
@@ -163,7 +135,7 @@ struct Figures {
 bool runOnce(const Firmware &firmware, const char *path, unsigned long records, uint32_t size,
              Figures &f)
 {
-    Sim sim = startSim();
+    BenchSim sim = BenchStartSim();
     if (sim.path.empty()) {
         std::fprintf(stderr, "mirdel-sim did not start\n");
         return false;
@@ -172,8 +144,7 @@ bool runOnce(const Firmware &firmware, const char *path, unsigned long records, 
     SioPort *port = RunOpenPort(sim.path, portError);
     if (!port) {
         std::fprintf(stderr, "%s\n", portError.c_str());
-        kill(sim.pid, SIGTERM);
-        waitpid(sim.pid, nullptr, 0);
+        BenchStopSim(sim);
         return false;
     }
     TimingView view;
@@ -185,8 +156,7 @@ bool runOnce(const Firmware &firmware, const char *path, unsigned long records, 
     }
     f.total = seconds(t0, Clock::now());
     SioClose(port);
-    kill(sim.pid, SIGTERM);
-    waitpid(sim.pid, nullptr, 0);
+    BenchStopSim(sim);
     if (result != UPLOAD_OK) {
         std::fprintf(stderr, "the run did not succeed (result %d)\n", (int)result);
         return false;
@@ -211,19 +181,11 @@ int main(int argc, char **argv)
     const unsigned recordBytes = 32;
     const uint32_t size = (uint32_t)kib * 1024;
 
-    char path[] = "/tmp/mirdel-bench-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0) {
-        std::perror("mkstemp");
-        return 1;
-    }
-    close(fd);
     unsigned long records = 0;
-    std::string text = UploadFirmwareText({{0, "Bench", {{0, size}}}}, recordBytes, 7, &records);
-    if (!UploadWriteFile(path, text)) {
-        std::perror(path);
+    std::string file = BenchWriteFirmware(size, recordBytes, &records);
+    if (file.empty())
         return 1;
-    }
+    const char *path = file.c_str();
     Firmware firmware{};
     ScanFileInfo info;
     std::string message;

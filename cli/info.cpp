@@ -8,6 +8,7 @@
 #include "cli/cli.h"
 #include "firmware/mdl.h"
 #include "upload_dialog/core/advinfo.h"
+#include "upload_dialog/core/flashmap.h"
 #include "upload_dialog/core/scan.h"
 
 const char CliInfoHelp[] =
@@ -22,8 +23,16 @@ const char CliInfoHelp[] =
     "An image without segments (or a file without any) has a span of 0 and\n"
     "shows \"none\" as its lowest and highest flash address.\n"
     "\n"
+    "With --map, a line \"Flash map:\" follows the highest flash address: the\n"
+    "flash from 0 to 0xEFFFF (further when the firmware reaches beyond it) in\n"
+    "64 cells between brackets; '.' free flash, '-' beyond the end of flash,\n"
+    "the image's number (0-9, A-Z, '#') where its data lies, '!' where a\n"
+    "segment overlaps another or reaches beyond 0xEFFFF, '|' the end of flash.\n"
+    "\n"
     "A faulty line stops the check: the error is written to standard error\n"
     "and the exit status is 4, as for a file that cannot be opened.\n";
+
+#define CLI_INFO_MAP_CELLS 64
 
 static void info_line(const char *label, const std::string &value)
 {
@@ -36,10 +45,12 @@ static void info_line(const char *label, const std::string &value)
 int CliInfo(int argc, char **argv)
 {
     const char *path = nullptr;
-    bool options = true;
+    bool options = true, showMap = false;
     for (int i = 0; i < argc; i++) {
         if (options && std::strcmp(argv[i], "--") == 0) {
             options = false;
+        } else if (options && std::strcmp(argv[i], "--map") == 0) {
+            showMap = true;
         } else if (options && argv[i][0] == '-' && argv[i][1] != '\0') {
             return CliUsageError("info", "unknown option '%s'", argv[i]);
         } else if (path) {
@@ -73,11 +84,15 @@ int CliInfo(int argc, char **argv)
 
     AdvInfoTexts texts;
     AdvInfoCompose(firmware, &texts);
+    FlashMap map;
+    FlashMapCompute(firmware, &map);
     MdlFirmwareRelease(&firmware);
     info_line(ADVINFO_LABEL_SIZE, texts.sizeText);
     info_line(ADVINFO_LABEL_SPAN, texts.spanText);
     info_line(ADVINFO_LABEL_LOWEST, texts.lowestText);
     info_line(ADVINFO_LABEL_HIGHEST, texts.highestText);
+    if (showMap)
+        info_line("Flash map:", FlashMapText(map, CLI_INFO_MAP_CELLS));
     std::printf("\n%s\n", ADVINFO_LABEL_DETAILS);
     for (const AdvInfoImage &image : texts.images) {
         std::printf("%s\n", image.text.c_str());

@@ -9,7 +9,7 @@
 #include "support/version.h"
 
 static const CliCommand cli_commands[] = {
-    {"info", "FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
+    {"info", "[--map] FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
     {"upload", "--port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
     {"ports", "", "list the serial ports, with driver and USB adapter details", CliPortsHelp, CliPorts},
@@ -23,7 +23,7 @@ static const char cli_exit_help[] =
     "  3   upload: I/O time-out, the instrument did not answer\n"
     "  4   the firmware file cannot be opened or read, or holds a faulty line;\n"
     "      upload: segments overlap, or the firmware exceeds the highest flash\n"
-    "      address and the upload was not confirmed\n"
+    "      address or holds no data and the upload was not confirmed\n"
     "  5   upload: the serial port cannot be opened\n"
     "  64  wrong command line\n"
     "  74  the results could not be written to standard output, or the log\n"

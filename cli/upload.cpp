@@ -36,8 +36,9 @@ const char CliUploadHelp[] =
     "                (ttyUSB0 opens /dev/ttyUSB0) or a device path\n"
     "  --no-verify   upload without reading the flash back\n"
     "  --yes         upload without asking when the firmware reaches beyond\n"
-    "                the highest flash address 0xEFFFF; without a terminal to\n"
-    "                ask on, such a firmware is refused unless --yes is given\n"
+    "                the highest flash address 0xEFFFF or holds no data;\n"
+    "                without a terminal to ask on, such a firmware is refused\n"
+    "                unless --yes is given\n"
     "  -l LOGFILE    append the program's log to LOGFILE\n"
     "  --debug       show the serial link's console messages on standard error\n"
     "                (the instrument's acknowledgement texts, line errors)\n"
@@ -213,6 +214,19 @@ bool cli_ask_yes(const char *question)
     return std::strcmp(answer, "y") == 0 || std::strcmp(answer, "yes") == 0;
 }
 
+// A question the dialog asks before a run (No by default): yes with --yes,
+// asked on a terminal, refused without one.
+bool cli_confirm(const char *question, bool yes)
+{
+    if (yes)
+        return true;
+    if (PlatIsTerminal(stdin))
+        return cli_ask_yes(question);
+    std::fprintf(stderr, "%s\n\nmirdel-cli: no terminal to ask on; give --yes to upload anyway\n",
+                 question);
+    return false;
+}
+
 int cli_exit_status(UploadResult result)
 {
     switch (result) {
@@ -301,12 +315,8 @@ int CliUpload(int argc, char **argv)
     } else if (!RunCheckOverlap(firmware, message)) {
         std::fprintf(stderr, "%s", message.c_str());
         status = CLI_EXIT_FILE;
-    } else if (RunExceedsFlash(firmware) && !yes &&
-               !(PlatIsTerminal(stdin) && cli_ask_yes(RUN_EXCEEDS_QUESTION))) {
-        if (!PlatIsTerminal(stdin))
-            std::fprintf(stderr,
-                         "%s\n\nmirdel-cli: no terminal to ask on; give --yes to upload anyway\n",
-                         RUN_EXCEEDS_QUESTION);
+    } else if ((RunExceedsFlash(firmware) && !cli_confirm(RUN_EXCEEDS_QUESTION, yes)) ||
+               (RunHoldsNoData(firmware) && !cli_confirm(RUN_NO_DATA_QUESTION, yes))) {
         status = CLI_EXIT_FILE;
     } else if (!(sio = RunOpenPort(port, message))) {
         std::fprintf(stderr, RUN_OPEN_FAILED_FORMAT "\n", message.c_str());

@@ -1,6 +1,11 @@
 #include "upload_dialog/advinfodlg.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QDialogButtonBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QScreen>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHeaderView>
@@ -9,8 +14,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "upload_dialog/branchtree.h"
 #include "upload_dialog/core/advinfo.h"
+#include "upload_dialog/core/advinfo_text.h"
+#include "upload_dialog/core/flashmap.h"
+#include "upload_dialog/flashmapview.h"
 
 static QLineEdit *advinfo_field(QWidget *parent, const char *name)
 {
@@ -24,8 +34,11 @@ static QLineEdit *advinfo_field(QWidget *parent, const char *name)
 CAdvancedInfoDlg::CAdvancedInfoDlg(QWidget *parent) : QDialog(parent)
 {
     setWindowTitle("Advanced firmware information");
+    // Resizable: the tree takes the room, so long lines can be read whole.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowSystemMenuHint | Qt::WindowMaximizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    setSizeGripEnabled(true);
 
     auto *summary = new QGridLayout;
     summary->setHorizontalSpacing(10);
@@ -58,6 +71,30 @@ CAdvancedInfoDlg::CAdvancedInfoDlg(QWidget *parent) : QDialog(parent)
     tree->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
     tree->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     tree->setMinimumSize(440, 160);
+    tree->installEventFilter(this);
+
+    copy_ = new QAction("&Copy", tree);
+    copy_->setObjectName("copyAction");
+    copy_->setShortcut(QKeySequence::Copy);
+    copy_->setShortcutContext(Qt::WidgetShortcut);
+    copyAll_ = new QAction("Copy &all", tree);
+    copyAll_->setObjectName("copyAllAction");
+    tree->addAction(copy_);
+    tree->addAction(copyAll_);
+    tree->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(copy_, &QAction::triggered, this, &CAdvancedInfoDlg::CopySelected);
+    connect(copyAll_, &QAction::triggered, this, &CAdvancedInfoDlg::CopyAll);
+
+    map = new FlashMapView(this);
+    map->setObjectName("flashMap");
+    connect(tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem *item) {
+        if (!item)
+            map->SetHighlight(-1, -1);
+        else if (QTreeWidgetItem *image = item->parent())
+            map->SetHighlight(tree->indexOfTopLevelItem(image), image->indexOfChild(item));
+        else
+            map->SetHighlight(tree->indexOfTopLevelItem(item), -1);
+    });
 
     ok_ = new QPushButton("OK", this);
     ok_->setObjectName("okButton");
@@ -72,10 +109,37 @@ CAdvancedInfoDlg::CAdvancedInfoDlg(QWidget *parent) : QDialog(parent)
     top->addLayout(summary);
     top->addSpacing(4);
     top->addWidget(line);
+    top->addWidget(new QLabel("Flash map:", this));
+    top->addWidget(map);
     top->addWidget(new QLabel(ADVINFO_LABEL_DETAILS, this));
     top->addWidget(tree, 1);
     top->addLayout(buttons);
-    top->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void CAdvancedInfoDlg::CopySelected()
+{
+    QList<QTreeWidgetItem *> selected = tree->selectedItems();
+    if (selected.isEmpty())
+        CopyAll();
+    else
+        QGuiApplication::clipboard()->setText(selected.first()->text(0));
+}
+
+void CAdvancedInfoDlg::CopyAll()
+{
+    QGuiApplication::clipboard()->setText(QString::fromStdString(allText_));
+}
+
+bool CAdvancedInfoDlg::eventFilter(QObject *watched, QEvent *event)
+{
+    // The tree copies only its current line by itself, even when nothing is
+    // selected; without an active window the action's shortcut is not seen.
+    if (watched == tree && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->matches(QKeySequence::Copy)) {
+        CopySelected();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void CAdvancedInfoDlg::SetFirmware(const Firmware &firmware)
@@ -107,6 +171,30 @@ bool CAdvancedInfoDlg::OnInitDialog()
     }
     // Nothing expanded and nothing selected: only the images show.
     tree->setCurrentItem(nullptr);
+    allText_ = AdvInfoPlainText(texts);
+
+    FlashMap flash;
+    FlashMapCompute(*firmware_, &flash);
+    std::vector<std::string> blockTexts;
+    for (const FlashMapBlock &b : flash.blocks)
+        blockTexts.push_back(FlashMapBlockText(b, texts.images.at(b.image).segments.at(b.segment)));
+    map->SetMap(flash, blockTexts);
+
+    // Wide enough for the longest line, as far as the screen allows.
+    QFontMetrics fm(tree->font());
+    int longest = 0;
+    for (const AdvInfoImage &image : texts.images) {
+        longest = std::max(longest, fm.horizontalAdvance(QString::fromStdString(image.text)));
+        for (const std::string &segment : image.segments)
+            longest = std::max(longest, tree->indentation() +
+                                            fm.horizontalAdvance(QString::fromStdString(segment)));
+    }
+    int want = longest + tree->indentation() + 2 * tree->frameWidth() + 30 +
+               layout()->contentsMargins().left() + layout()->contentsMargins().right();
+    if (QScreen *screen = this->screen())
+        want = std::min(want, screen->availableGeometry().width() * 9 / 10);
+    if (want > width())
+        resize(want, height());
 
     sizeText = texts.sizeText;
     spanText = texts.spanText;

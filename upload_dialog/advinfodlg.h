@@ -8,6 +8,8 @@
 
 struct Firmware;
 class BranchTree;
+class FlashMapView;
+class QAction;
 class QLineEdit;
 class QPushButton;
 
@@ -21,7 +23,14 @@ class CAdvancedInfoDlg : public QDialog
     // caller's and must outlive the dialog's run.
     void SetFirmware(const Firmware &firmware);
 
+    // The selected tree line, or every line when none is selected, to the
+    // clipboard (Ctrl+C in the tree).
+    void CopySelected();
+    // The summary lines and every tree line to the clipboard.
+    void CopyAll();
+
     BranchTree *tree;
+    FlashMapView *map;
     std::string sizeText;
     std::string spanText;
     std::string lowestText;
@@ -31,6 +40,7 @@ class CAdvancedInfoDlg : public QDialog
     void showEvent(QShowEvent *event) override;
     // Fills the texts and the tree; runs once, when the dialog first shows.
     bool OnInitDialog();
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
   private:
     const Firmware *firmware_ = nullptr;
@@ -40,4 +50,7 @@ class CAdvancedInfoDlg : public QDialog
     QLineEdit *lowestField_;
     QLineEdit *highestField_;
     QPushButton *ok_;
+    QAction *copy_;
+    QAction *copyAll_;
+    std::string allText_; // what CopyAll puts on the clipboard
 };

@@ -37,6 +37,13 @@
 #include "upload_dialog/core/scan.h"
 #include "upload_dialog/core/textfmt.h"
 
+// The port box shows at least this many characters, and grows up to the
+// most for longer names offered.
+#define DOWNLOADDLG_PORT_MIN_CHARS 16
+#define DOWNLOADDLG_PORT_MAX_CHARS 40
+// Stop's text once it has been pressed, until the run has ended.
+#define DOWNLOADDLG_STOPPING "Stopping..."
+
 namespace
 {
 
@@ -167,9 +174,12 @@ CDownloadDlg::CDownloadDlg(QWidget *parent) : QDialog(parent)
     portBox_->setEditable(true);
     // A typed name joins the list only when a run is started with it.
     portBox_->setInsertPolicy(QComboBox::NoInsert);
-    // A fixed width: a long typed path scrolls instead of widening the dialog.
+    // The width is set from the names offered (SizePortBox): a longer typed
+    // path scrolls instead of widening the dialog, and shows whole on hover.
     portBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    portBox_->setMinimumContentsLength(12);
+    portBox_->setMinimumContentsLength(DOWNLOADDLG_PORT_MIN_CHARS);
+    connect(portBox_, &QComboBox::currentTextChanged, portBox_,
+            [this](const QString &text) { portBox_->setToolTip(text); });
     auto *portLabel = new QLabel("Serial p&ort:", this);
     portLabel->setBuddy(portBox_);
     auto *topRow = new QHBoxLayout;
@@ -295,7 +305,10 @@ void CDownloadDlg::ScanErrorBox(const char *fmt, ...)
     va_start(ap, fmt);
     std::string message = TextFormatV(fmt, ap);
     va_end(ap);
-    AppMessageBox(this, ScanReportError(message), APP_ICON_STOP);
+    // The analysis runs before the dialog is shown: a box centred on the
+    // hidden dialog would land in a corner of the screen.
+    QWidget *over = isVisible() || !parentWidget() ? this : parentWidget()->window();
+    AppMessageBox(over, ScanReportError(message), APP_ICON_STOP);
 }
 
 int CDownloadDlg::ScanFile(const char *path)
@@ -345,10 +358,13 @@ bool CDownloadDlg::OnInitDialog()
 {
     verify_->setChecked(true);
     FillPortBox();
+    SizePortBox();
     fontsCreated = false;
     running_ = false;
     animation_->Open();
     TransferTexts();
+    // The port box's width follows the names: size the dialog before it shows.
+    layout()->activate();
     start_->setFocus();
     return true;
 }
@@ -402,6 +418,17 @@ void CDownloadDlg::FillPortBox()
     }
     if (!names.isEmpty())
         portBox_->setCurrentIndex(select);
+}
+
+void CDownloadDlg::SizePortBox()
+{
+    // Counted in widths of an "x", as the box counts its contents.
+    QFontMetrics fm(portBox_->font());
+    int x = std::max(1, fm.horizontalAdvance(QLatin1Char('x')));
+    int chars = DOWNLOADDLG_PORT_MIN_CHARS;
+    for (int i = 0; i < portBox_->count(); i++)
+        chars = std::max(chars, (fm.horizontalAdvance(portBox_->itemText(i)) + x - 1) / x);
+    portBox_->setMinimumContentsLength(std::min(chars, DOWNLOADDLG_PORT_MAX_CHARS));
 }
 
 std::string CDownloadDlg::OnToolTipNeedText(int controlId) const
@@ -473,6 +500,9 @@ void CDownloadDlg::OnStart()
     if (RunExceedsFlash(firmware) && AppMessageBox(this, RUN_EXCEEDS_QUESTION, APP_ICON_STOP,
                                                    APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
         return;
+    if (RunHoldsNoData(firmware) && AppMessageBox(this, RUN_NO_DATA_QUESTION, APP_ICON_STOP,
+                                                  APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
+        return;
 
     SioPort *port = RunOpenPort(name, portError);
     if (!port) {
@@ -495,6 +525,7 @@ void CDownloadDlg::OnStart()
 void CDownloadDlg::EnterRunning()
 {
     running_ = true;
+    stopPressed_ = false;
     savedTitle = windowTitle().toStdString();
     setWindowTitle("Uploading...");
     cancel_->setText("Sto&p");
@@ -515,8 +546,14 @@ void CDownloadDlg::OnCancelOrStop()
         QDialog::reject();
         return;
     }
-    if (run_)
+    if (run_) {
         run_->RequestStop();
+        stopPressed_ = true;
+        // The run may go on for a while (the instrument finishes writing its
+        // flash first): show at once that the stop was taken.
+        cancel_->setText(DOWNLOADDLG_STOPPING);
+        cancel_->setEnabled(false);
+    }
 }
 
 void CDownloadDlg::reject()
@@ -575,6 +612,7 @@ void CDownloadDlg::RestoreIdle()
 {
     setWindowTitle(QString::fromStdString(savedTitle));
     cancel_->setText("&Cancel");
+    cancel_->setEnabled(true);
     start_->setEnabled(true);
     start_->setFocus();
     cancel_->setDefault(false);
@@ -609,6 +647,9 @@ template <typename F> void CDownloadDlg::OnUiThread(F &&f)
 
 void CDownloadDlg::RunBegin()
 {
+    // The groups start from the idle state: bars and numbers at 0.
+    for (int g = 0; g < RUN_GROUP_COUNT; g++)
+        workerBar_[g] = workerPercent_[g] = 0;
     OnUiThread([this] {
         if (closing_)
             return;
@@ -626,7 +667,7 @@ void CDownloadDlg::SetGroupLabel(int group, const std::string &text, bool bold)
     if (group < 0 || group >= RUN_GROUP_COUNT)
         return;
     OnUiThread([&] {
-        if (closing_)
+        if (closing_ || stopPressed_)
             return;
         if (bold && !fontsCreated) {
             normalFont = verify_->font();
@@ -644,27 +685,33 @@ void CDownloadDlg::SetGroupBar(int group, int position)
 {
     if (group < 0 || group >= RUN_GROUP_COUNT)
         return;
+    // Above 100 % (an instrument that reports more than the file holds) the
+    // bar stands at its end; the number still shows the percentage.
+    position = std::clamp(position, 0, RUN_BAR_MAX);
+    if (position == workerBar_[group])
+        return;
+    workerBar_[group] = position;
     OnUiThread([&] {
-        if (!closing_)
+        if (!closing_ && !stopPressed_)
             bar_[group]->setValue(position);
     });
 }
 
 int CDownloadDlg::ShownPercent(int group)
 {
-    int shown = 0;
+    // Only the worker changes the numbers during a run.
     if (group < 0 || group >= RUN_GROUP_COUNT)
-        return shown;
-    OnUiThread([&] { shown = number_[group]->text().toInt(); });
-    return shown;
+        return 0;
+    return workerPercent_[group];
 }
 
 void CDownloadDlg::SetShownPercent(int group, int percent)
 {
     if (group < 0 || group >= RUN_GROUP_COUNT)
         return;
+    workerPercent_[group] = percent;
     OnUiThread([&] {
-        if (!closing_)
+        if (!closing_ && !stopPressed_)
             number_[group]->setText(QString::number(percent));
     });
 }

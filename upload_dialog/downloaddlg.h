@@ -86,6 +86,9 @@ class CDownloadDlg : public QDialog, private RunView
 
     void EnterRunning();
     void RestoreIdle();
+    // The port box fits the longest name it offers when the dialog opens,
+    // within bounds; a name typed later does not make the dialog jump.
+    void SizePortBox();
     void SetGroupFont(int group, const QFont &font);
     void TransferTexts();
 
@@ -108,9 +111,18 @@ class CDownloadDlg : public QDialog, private RunView
     QFont boldFont;
     bool fontsCreated = false;
 
+    // What the worker last had the groups show, so that a report that would
+    // change nothing does not cross to the dialog's thread. Worker only;
+    // reset by RunBegin.
+    int workerBar_[RUN_GROUP_COUNT] = {};
+    int workerPercent_[RUN_GROUP_COUNT] = {};
+
     std::unique_ptr<UploadRun> run_;
     bool running_ = false;    // from a started run to its OnMirdelDone
     bool busyCursor_ = false; // the run's cursor is in force
     bool initialised_ = false;
     bool closing_ = false; // being destroyed: the worker's reports are dropped
+    // Stop pressed: reports the worker sent before it saw the stop are
+    // dropped, so that the groups stay as they were.
+    bool stopPressed_ = false;
 };

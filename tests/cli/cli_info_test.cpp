@@ -71,6 +71,15 @@ TEST_F(Cli, InfoGolden)
     Place("no_data.srec");
     EXPECT_EQ(Run("info -- sub/no_data.srec"), 0) << err;
     EXPECT_EQ(out, ReadAll(kData / "no_data.info.txt"));
+
+    // --map adds one line after the highest address. Image 1 reaches to
+    // 512 MiB, so the first cell holds all of the flash and image 2, and
+    // image 0 just beyond the end of flash: marked.
+    EXPECT_EQ(Run("info --map sub/multi.srec"), 0) << err;
+    std::string want = ReadAll(kData / "multi.info.txt");
+    size_t at = want.find('\n', want.find("The highest flash address:")) + 1;
+    want.insert(at, "Flash map:                 [!|" + std::string(62, '-') + "!]\n");
+    EXPECT_EQ(out, want);
 }
 
 TEST_F(Cli, FaultyAndMissingFilesExitWith4)
@@ -100,9 +109,9 @@ TEST_F(Cli, HelpExplainsEveryCommand)
 {
     EXPECT_EQ(Run("--help"), 0);
     EXPECT_EQ(err, "");
-    EXPECT_NE(out.find("Usage: mirdel-cli info FILE"), std::string::npos);
+    EXPECT_NE(out.find("Usage: mirdel-cli info [--map] FILE"), std::string::npos);
     EXPECT_NE(out.find("\"none\""), std::string::npos);
     EXPECT_NE(out.find("  64  "), std::string::npos);
     EXPECT_EQ(Run("info --help"), 0);
-    EXPECT_NE(out.find("Usage: mirdel-cli info FILE"), std::string::npos);
+    EXPECT_NE(out.find("Usage: mirdel-cli info [--map] FILE"), std::string::npos);
 }

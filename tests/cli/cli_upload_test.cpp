@@ -208,6 +208,12 @@ TEST(CliUpload, RefusedBeforeAnythingIsSent)
          "WARNING:\nThe selected firmware exceeds the highest possible flash address "
          "($F_0000-1)\n\n"
          "Do you want to proceed with firmware upload ?\n\n"},
+        // No data at all: asked as well, refused without a terminal.
+        {{{0x1000, "Empty", {}}},
+         "",
+         4,
+         "The firmware file holds no data. Upload anyway?\n\n"
+         "mirdel-cli: no terminal to ask on; give --yes to upload anyway\n"},
         {{{0x1000, "A", {{0x0, 0x10}}}},
          "S1070104050607089A\n",
          4,
@@ -251,7 +257,7 @@ TEST(CliUpload, UsageHelpAndPorts)
     EXPECT_EQ(r.status, 0);
     for (const char *text :
          {"Usage: mirdel-cli upload --port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
-          "Usage: mirdel-cli ports", "Usage: mirdel-cli info FILE", "Ctrl-C", "  1   ", "  3   ",
+          "Usage: mirdel-cli ports", "Usage: mirdel-cli info [--map] FILE", "Ctrl-C", "  1   ", "  3   ",
           "  5   ", "MIRDEL_PORT_TIMEOUT_MS"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;
     r = RunCli({"ports"});

@@ -1,6 +1,11 @@
 // The advanced firmware information dialog on the sample file whose texts
 // are written down in tests/data/multi.info.txt.
+#include <QAction>
+#include <QClipboard>
+#include <QHelpEvent>
 #include <QLineEdit>
+#include <QTemporaryDir>
+#include <QToolTip>
 #include <QPushButton>
 #include <QTest>
 #include <QTreeWidget>
@@ -12,6 +17,7 @@
 #include "tests/gui/gui_helpers.h"
 #include "upload_dialog/advinfodlg.h"
 #include "upload_dialog/branchtree.h"
+#include "upload_dialog/flashmapview.h"
 #include "upload_dialog/core/scan.h"
 
 class TestAdvancedDialog : public QObject
@@ -102,6 +108,111 @@ class TestAdvancedDialog : public QObject
         QTest::mouseClick(ok, Qt::LeftButton);
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
         QVERIFY(!dlg.isVisible());
+    }
+
+    // What the clipboard gets: the selected line, or every line of the
+    // sample's information (summary and tree) when none is selected.
+    void copy_data()
+    {
+        QTest::addColumn<int>("image"); // selected item: -1 none
+        QTest::addColumn<int>("segment");
+        QTest::addColumn<QString>("how"); // "keys", "copy" or "copyAll"
+        QTest::addColumn<bool>("all");
+        QTest::newRow("segment, Ctrl+C") << 1 << 0 << "keys" << false;
+        QTest::newRow("nothing selected, Ctrl+C") << -1 << -1 << "keys" << true;
+        QTest::newRow("image, menu Copy") << 2 << -1 << "copy" << false;
+        QTest::newRow("nothing selected, menu Copy") << -1 << -1 << "copy" << true;
+        QTest::newRow("segment, menu Copy all") << 0 << 1 << "copyAll" << true;
+    }
+
+    void copy()
+    {
+        QFETCH(int, image);
+        QFETCH(int, segment);
+        QFETCH(QString, how);
+        QFETCH(bool, all);
+        CAdvancedInfoDlg dlg;
+        dlg.SetFirmware(firmware_);
+        dlg.show();
+        BranchTree *tree = dlg.tree;
+        QTreeWidgetItem *item = nullptr;
+        if (image >= 0) {
+            item = tree->topLevelItem(image);
+            if (segment >= 0)
+                item = item->child(segment);
+            tree->setCurrentItem(item);
+        }
+        QGuiApplication::clipboard()->setText("before");
+        QCOMPARE(tree->contextMenuPolicy(), Qt::ActionsContextMenu);
+        if (how == "keys") {
+            QTest::keyClick(tree, Qt::Key_C, Qt::ControlModifier);
+        } else {
+            QAction *action = tree->findChild<QAction *>(how + "Action");
+            QVERIFY(action && tree->actions().contains(action));
+            action->trigger();
+        }
+        QString want;
+        if (!all) {
+            want = item->text(0);
+        } else {
+            bool from = false;
+            for (const std::string &l : golden_) {
+                from = from || l.rfind("Firmware size:", 0) == 0;
+                if (from)
+                    want += QString::fromStdString(l) + "\n";
+            }
+        }
+        QCOMPARE(QGuiApplication::clipboard()->text(), want);
+    }
+
+    // The dialog grows with its window, and the tree takes the room.
+    void resizable()
+    {
+        CAdvancedInfoDlg dlg;
+        dlg.SetFirmware(firmware_);
+        dlg.show();
+        QApplication::processEvents();
+        QSize tree = dlg.tree->size(), map = dlg.map->size();
+        dlg.resize(dlg.size() + QSize(200, 150));
+        QTRY_COMPARE(dlg.tree->size(), tree + QSize(200, 150));
+        QCOMPARE(dlg.map->size(), map + QSize(200, 0));
+    }
+
+    // A block per segment: hovering one shows its line and its warnings,
+    // selecting an image highlights its blocks alone.
+    void flashMap()
+    {
+        QTemporaryDir tmp;
+        std::string path = tmp.path().toStdString() + "/map.srec";
+        WriteLines(path, Join(Join(ImageLines(0x10000, "A", 0x10000, 0x8000),
+                                   ImageLines(0x17000, "B", 0x17000, 0x2000)),
+                              ImageLines(0xE8000, "C", 0xE8000, 0x10000)));
+        Firmware fw{};
+        ScanFileInfo info;
+        std::string message;
+        QCOMPARE(ScanFirmwareFile(path.c_str(), &fw, &info, &message), 1);
+        const char *const warnings[] = {FLASHMAP_OVERLAPS, FLASHMAP_OVERLAPS, FLASHMAP_BEYOND};
+        {
+            CAdvancedInfoDlg dlg;
+            dlg.SetFirmware(fw);
+            dlg.show();
+            QApplication::processEvents();
+            FlashMapView *map = dlg.map;
+            QCOMPARE(map->Map().blocks.size(), size_t(3));
+            for (size_t k = 0; k < 3; k++) {
+                QPoint at = map->BlockRect(k).center();
+                QCOMPARE(map->BlockAt(at), int(k));
+                QHelpEvent hover(QEvent::ToolTip, at, map->mapToGlobal(at));
+                QApplication::sendEvent(map, &hover);
+                QCOMPARE(QToolTip::text(),
+                         dlg.tree->topLevelItem(int(k))->child(0)->text(0) + "\n" + warnings[k]);
+                QToolTip::hideText();
+            }
+            dlg.tree->setCurrentItem(dlg.tree->topLevelItem(1));
+            for (size_t k = 0; k < 3; k++)
+                QCOMPARE(map->Highlighted(k), k == 1);
+        }
+        MdlFirmwareRelease(&fw);
     }
 
     void emptyFirmware()

@@ -2,7 +2,11 @@
 // Help with the help files present or missing, and the program's start-up.
 #include <QFile>
 #include <QLabel>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QTimer>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -99,6 +103,71 @@ class TestMainWindow : public QObject
         dlg.OnUploadButton();
         QCOMPARE(boxes.messages.size(), size_t(1));
         QVERIFY(boxes.Text(0).find("gone.srec") != std::string::npos);
+        QCOMPARE(boxes.messages[0].parent, &dlg); // centred on the main window
+    }
+
+    // Dropping one local file opens the upload dialog on it; anything else
+    // is refused.
+    void dropAFile_data()
+    {
+        QTest::addColumn<QStringList>("urls");
+        QTest::addColumn<QString>("opens"); // "dialog", "box" or "" (refused)
+        QString dir = tmp_.path();
+        QTest::newRow("firmware file") << QStringList{"file://" + dir + "/main.srec"} << "dialog";
+        QTest::newRow("faulty file") << QStringList{"file://" + dir + "/bad.srec"} << "box";
+        QTest::newRow("two files")
+            << QStringList{"file://" + dir + "/main.srec", "file://" + dir + "/bad.srec"} << "";
+        QTest::newRow("remote file") << QStringList{"http://example.com/main.srec"} << "";
+        QTest::newRow("directory") << QStringList{"file://" + dir} << "";
+    }
+
+    void dropAFile()
+    {
+        QFETCH(QStringList, urls);
+        QFETCH(QString, opens);
+        WriteLines(tmp_.path().toStdString() + "/bad.srec", {"S1FF"});
+        MessageRecorder boxes;
+        CMirdelDlg dlg;
+        dlg.show();
+        QVERIFY(dlg.acceptDrops());
+        QMimeData data;
+        QList<QUrl> list;
+        for (const QString &u : urls)
+            list << QUrl(u);
+        data.setUrls(list);
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton,
+                              Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &enter);
+        QCOMPARE(enter.isAccepted(), !opens.isEmpty());
+
+        // The upload dialog is closed as soon as it shows; any other modal
+        // window left after 10 s is closed too, so that nothing hangs.
+        QString shown;
+        int ticks = 0;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, [&] {
+            QWidget *modal = QApplication::activeModalWidget();
+            if (auto *up = qobject_cast<CDownloadDlg *>(modal)) {
+                shown = up->findChild<QLineEdit *>("nameField")->text();
+                up->reject();
+            } else if (modal && ++ticks > 1000) {
+                modal->close();
+            }
+        });
+        poll.start(10);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&dlg, &drop);
+        QCOMPARE(drop.isAccepted(), !opens.isEmpty());
+        QCoreApplication::processEvents(); // the dialog opens after the drop
+        if (opens == "dialog")
+            QTRY_COMPARE_WITH_TIMEOUT(shown, QString("main.srec"), 15000);
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(shown.isEmpty(), opens != "dialog");
+        QCOMPARE(boxes.messages.size(), size_t(opens == "box" ? 1 : 0));
+        if (opens == "box") {
+            QVERIFY(boxes.Text(0).find("'S1FF'") != std::string::npos); // its one line
+            QCOMPARE(boxes.messages[0].parent, &dlg);
+        }
     }
 
     void uploadAsksForTheFile()

@@ -85,6 +85,7 @@ class TestUploadRun : public QObject
         QCOMPARE(dlg.windowTitle(), QString("Upload"));
         QCOMPARE(dlg.findChild<QPushButton *>("cancelButton")->text(), QString("&Cancel"));
         QVERIFY(dlg.findChild<QPushButton *>("startButton")->isDefault());
+        QVERIFY(dlg.findChild<QPushButton *>("cancelButton")->isEnabled());
         for (const char *n : {"startButton", "portBox", "advancedButton", "verifyCheck"})
             QVERIFY(dlg.findChild<QWidget *>(n)->isEnabled());
         GroupsShown s = Shown(&dlg);
@@ -182,27 +183,74 @@ class TestUploadRun : public QObject
         SioClose(again);
     }
 
-    void stopDuringUpload()
+    // Stop is taken at once: the button says so and can no longer be
+    // pressed. During the upload the run ends at the next record; during
+    // flash writing the instrument finishes first, and the groups stay as
+    // they are until then.
+    void stop_data()
     {
-        SimProcess sim({"--line-delay", "10"});
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<QString>("waitFor"); // the group under way when Stop is pressed
+        QTest::newRow("during the upload") << QStringList{"--line-delay", "10"} << "upload";
+        QTest::newRow("during flash writing")
+            << QStringList{"--flash-delay", "300", "--flash-step", "1024"} << "flash";
+    }
+
+    void stop()
+    {
+        QFETCH(QStringList, simOptions);
+        QFETCH(QString, waitFor);
+        std::vector<std::string> options;
+        for (const QString &o : simOptions)
+            options.push_back(o.toStdString());
+        SimProcess sim(options);
         MessageRecorder boxes;
         CDownloadDlg dlg;
         Start(dlg, Firmware("slow.srec", 32 * 400), sim);
         QVERIFY(dlg.Running());
-        QProgressBar *bar = dlg.findChild<QProgressBar *>("uploadBar");
+        QProgressBar *bar = dlg.findChild<QProgressBar *>(waitFor + "Bar");
         QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0, 20000);
         QVERIFY(bar->value() < RUN_BAR_MAX);
         QTest::keyClick(&dlg, Qt::Key_Escape); // Esc is Stop during a run
         QVERIFY(dlg.isVisible());
+        auto *stopButton = dlg.findChild<QPushButton *>("cancelButton");
+        QCOMPARE(stopButton->text(), QString("Stopping..."));
+        QVERIFY(!stopButton->isEnabled());
+        QVERIFY(dlg.Running() && boxes.messages.empty());
+        GroupsShown atStop = Shown(&dlg);
+        GroupsShown atBox;
+        boxes.onMessage = [&](const AppMessage &) { atBox = Shown(&dlg); };
         QTRY_VERIFY_WITH_TIMEOUT(!boxes.messages.empty(), 20000);
         QCOMPARE(boxes.Text(0), std::string("Upload stopped by user."));
         QCOMPARE(boxes.messages[0].icon, APP_ICON_EXCLAMATION);
+        for (int g = 0; g < 3; g++)
+            QVERIFY(atBox.label[g] == atStop.label[g] && atBox.bar[g] == atStop.bar[g]);
         QVERIFY(dlg.isVisible());
         CheckIdle(dlg);
-        QVERIFY(!Has(sim.Received(), "MIRDEL DONE"));
+        std::vector<std::string> received = sim.Received();
+        QVERIFY(!Has(received, "MIRDEL DONE"));
+        QCOMPARE(Has(received, "."), waitFor == "flash"); // the flash writing ran to its end
 
-        QTest::mouseClick(dlg.findChild<QPushButton *>("cancelButton"), Qt::LeftButton);
+        QTest::mouseClick(stopButton, Qt::LeftButton);
         QVERIFY(!dlg.isVisible()); // idle again: Cancel closes
+    }
+
+    // An instrument that reports more flash bytes than the file holds: the
+    // bar stands at its end, the number reads what was computed.
+    void flashAbove100()
+    {
+        // 6,100 bytes written as 4,096 and 2,004; the second report says 8,192.
+        SimProcess sim({"--fault", "flash:2:text:8192"});
+        MessageRecorder boxes;
+        GroupsShown atBox;
+        CDownloadDlg dlg;
+        boxes.onMessage = [&](const AppMessage &) { atBox = Shown(&dlg); };
+        Start(dlg, Firmware("more.srec", 6000), sim, false);
+        QTRY_VERIFY_WITH_TIMEOUT(!boxes.messages.empty(), 20000);
+        QCOMPARE(boxes.Text(0), std::string("Upload successful."));
+        QCOMPARE(atBox.percent[RUN_GROUP_FLASH], QString("201")); // 12,288 of 6,100
+        QCOMPARE(atBox.bar[RUN_GROUP_FLASH], RUN_BAR_MAX);
+        QCOMPARE(atBox.label[RUN_GROUP_FLASH], QString(" Writing to flash memory ... done."));
     }
 
     void portInUse()

@@ -260,6 +260,60 @@ class TestUploadDialog : public QObject
         QVERIFY(!high.Running() && Find(&high, "startButton")->isEnabled());
     }
 
+    // A file without data bytes asks first (No by default); Yes goes on to
+    // the port, which does not exist.
+    void noDataAsks_data()
+    {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("answer");
+        QStringList image;
+        for (const std::string &l : ImageLines(0x1000, "Empty", 0x1000, 0))
+            image << QString::fromStdString(l);
+        QTest::newRow("empty file, No") << QStringList() << int(APP_ANSWER_NO);
+        QTest::newRow("image without data, No") << image << int(APP_ANSWER_NO);
+        QTest::newRow("image without data, Yes") << image << int(APP_ANSWER_YES);
+    }
+
+    void noDataAsks()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(int, answer);
+        std::vector<std::string> text;
+        for (const QString &l : lines)
+            text.push_back(l.toStdString());
+        WriteLines(Path("nodata.srec"), text);
+        MessageRecorder boxes(static_cast<AppAnswer>(answer));
+        CDownloadDlg dlg;
+        QCOMPARE(dlg.ScanFile(Path("nodata.srec").c_str()), 1);
+        dlg.show();
+        Find<QComboBox>(&dlg, "portBox")->setEditText(QString::fromStdString(Path("no-such-port")));
+        QTest::mouseClick(Find<QPushButton>(&dlg, "startButton"), Qt::LeftButton);
+        QCOMPARE(boxes.messages.size(), size_t(answer == APP_ANSWER_YES ? 2 : 1));
+        QCOMPARE(boxes.Text(0), std::string("The firmware file holds no data. Upload anyway?"));
+        QCOMPARE(boxes.messages[0].buttons, APP_BUTTONS_YES_NO);
+        QCOMPARE(boxes.messages[0].icon, APP_ICON_STOP);
+        if (answer == APP_ANSWER_YES)
+            QVERIFY(boxes.Text(1).rfind("Cannot open serial port:", 0) == 0);
+        QVERIFY(!dlg.Running() && Find(&dlg, "startButton")->isEnabled());
+    }
+
+    // The box is as wide as the longest name offered (within bounds), and
+    // hovering it shows the whole name, however long.
+    void portBoxFitsLongNames()
+    {
+        const QString byId = "serial/by-id/usb-FTDI_FT232R-if00"; // 33 characters
+        theApp.ports.push_back(byId.toStdString());
+        std::string path = SizedFile("ports.srec", 1000);
+        CDownloadDlg dlg;
+        QCOMPARE(dlg.ScanFile(path.c_str()), 1);
+        dlg.show();
+        QComboBox *box = Find<QComboBox>(&dlg, "portBox");
+        QVERIFY(box->lineEdit()->width() >= box->fontMetrics().horizontalAdvance(byId));
+        QString longer = "/dev/" + byId + "-and-a-much-longer-tail-than-any-box";
+        box->setEditText(longer);
+        QCOMPARE(box->toolTip(), longer);
+    }
+
     void realMessageBox()
     {
         // Without the hook the box is Qt's own, captioned with the name.

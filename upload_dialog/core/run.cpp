@@ -86,6 +86,11 @@ bool RunExceedsFlash(const Firmware &firmware)
     return highest > RUN_FLASH_END;
 }
 
+bool RunHoldsNoData(const Firmware &firmware)
+{
+    return firmware.totalSize == 0;
+}
+
 static bool run_same_name(const std::string &a, const std::string &b)
 {
     if (a.size() != b.size())

@@ -40,6 +40,7 @@ extern const char *const RunGroupLabels[RUN_GROUP_COUNT];
 #define RUN_EXCEEDS_QUESTION                                                                       \
     "WARNING:\nThe selected firmware exceeds the highest possible flash address ($F_0000-1)\n\n"   \
     "Do you want to proceed with firmware upload ?"
+#define RUN_NO_DATA_QUESTION "The firmware file holds no data. Upload anyway?"
 #define RUN_OPEN_FAILED_FORMAT "Cannot open serial port:\n\n%s"
 #define RUN_PORT_IN_USE_ADVICE "The port may be already in use in other application"
 // After a device that does not exist, or that went away during a run.
@@ -67,6 +68,9 @@ bool RunCheckOverlap(const Firmware &firmware, std::string &message);
 // True when a segment reaches RUN_FLASH_END or beyond: the user is to be
 // asked RUN_EXCEEDS_QUESTION (No by default) before the run.
 bool RunExceedsFlash(const Firmware &firmware);
+// True when the firmware holds no data byte: the user is to be asked
+// RUN_NO_DATA_QUESTION (No by default) before the run.
+bool RunHoldsNoData(const Firmware &firmware);
 // The port box rule: a name not in ports (compared ignoring case) is
 // appended. Returns true when it was appended (the box is to be refilled).
 bool RunAddPortName(std::vector<std::string> &ports, const std::string &name);
