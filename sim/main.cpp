@@ -16,8 +16,11 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "firmware/mdl.h"
 #include "sim/instrument.h"
+#include "upload_dialog/core/scan.h"
 
 namespace {
 
@@ -61,6 +64,8 @@ const char kUsage[] =
     "             cr             the normal answer ended by CR only\n"
     "             badsum[:T]     read-back: the record with a wrong checksum, T times\n"
     "             dup            read-back: the record sent twice\n"
+    "  --flash FILE         start with the S-record file FILE in flash, as if it\n"
+    "                       had been uploaded (may be repeated)\n"
     "  --corrupt ADDR       flip the flash byte at ADDR before the first read-back\n"
     "  --flash-step BYTES   bytes per flash-writing indication (default 4096)\n"
     "  --flash-delay MS     pause before each flash-writing indication\n"
@@ -147,10 +152,11 @@ int main(int argc, char **argv)
     const char *transcript = nullptr;
     bool once = false;
     unsigned long timeLimit = 600;
+    std::vector<const char *> flashFiles;
 
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
-        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP
+        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_FLASH
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
@@ -168,6 +174,7 @@ int main(int argc, char **argv)
         {"line-delay", required_argument, nullptr, O_LDELAY},
         {"baud", required_argument, nullptr, O_BAUD},
         {"help", no_argument, nullptr, O_HELP},
+        {"flash", required_argument, nullptr, O_FLASH},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -178,6 +185,7 @@ int main(int argc, char **argv)
         switch (c) {
         case O_LINK: link = optarg; break;
         case O_ONCE: once = true; break;
+        case O_FLASH: flashFiles.push_back(optarg); break;
         case O_RFULL: opt.readbackFull = true; break;
         case O_TRANSCRIPT: transcript = optarg; break;
         case O_ACK: opt.ackText = optarg; break;
@@ -221,6 +229,20 @@ int main(int argc, char **argv)
     if (optind < argc) {
         fprintf(stderr, "mirdel-sim: unexpected argument '%s'\n", argv[optind]);
         return 2;
+    }
+
+    // The files are read before the device exists, so that a faulty one
+    // leaves nothing behind.
+    std::vector<Firmware> preload(flashFiles.size());
+    for (size_t i = 0; i < flashFiles.size(); ++i) {
+        ScanFileInfo info;
+        std::string message;
+        if (!ScanFirmwareFile(flashFiles[i], &preload[i], &info, &message)) {
+            fprintf(stderr, "mirdel-sim: --flash %s: %s\n", flashFiles[i], message.c_str());
+            for (Firmware &f : preload)
+                MdlFirmwareRelease(&f);
+            return 2;
+        }
     }
 
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -291,6 +313,10 @@ int main(int argc, char **argv)
     simLink.pause = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 
     sim::Instrument inst(opt, simLink);
+    for (Firmware &firmware : preload) {
+        inst.Preload(firmware);
+        MdlFirmwareRelease(&firmware);
+    }
     auto start = std::chrono::steady_clock::now();
     auto lastLine = start;
     std::string line;
