@@ -4,13 +4,15 @@
 
 #include <atomic>
 #include <csignal>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace
 {
 
 std::atomic<void (*)(void)> console_on_stop{nullptr};
-struct sigaction console_previous;
+const int console_signals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction console_previous[3];
 bool console_installed = false;
 
 void console_on_sigint(int)
@@ -34,14 +36,26 @@ void PlatInstallStopHandler(void (*onStop)(void))
     sa.sa_handler = console_on_sigint;
     sa.sa_flags = SA_RESETHAND;
     sigemptyset(&sa.sa_mask);
-    if (sigaction(SIGINT, &sa, console_installed ? nullptr : &console_previous) == 0)
-        console_installed = true;
+    for (int i = 0; i < 3; i++)
+        sigaction(console_signals[i], &sa, console_installed ? nullptr : &console_previous[i]);
+    console_installed = true;
 }
 
 void PlatRemoveStopHandler(void)
 {
     if (console_installed)
-        sigaction(SIGINT, &console_previous, nullptr);
+        for (int i = 0; i < 3; i++)
+            sigaction(console_signals[i], &console_previous[i], nullptr);
     console_installed = false;
     console_on_stop.store(nullptr);
 }
+
+int PlatTerminalWidth(FILE *stream)
+{
+    struct winsize ws = {};
+    if (!stream || ioctl(fileno(stream), TIOCGWINSZ, &ws) != 0)
+        return 0;
+    return ws.ws_col;
+}
+
+void PlatSetBinary(FILE *) {}

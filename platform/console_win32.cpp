@@ -6,6 +6,7 @@
 #include "platform/console.h"
 
 #include <atomic>
+#include <fcntl.h>
 #include <io.h>
 
 namespace
@@ -49,4 +50,21 @@ void PlatRemoveStopHandler(void)
 {
     SetConsoleCtrlHandler(console_handler, FALSE);
     console_on_stop.store(nullptr);
+}
+
+int PlatTerminalWidth(FILE *stream)
+{
+    if (!stream)
+        return 0;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(stream));
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(h, &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+void PlatSetBinary(FILE *stream)
+{
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
 }
