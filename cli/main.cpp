@@ -11,6 +11,10 @@ static const CliCommand cli_commands[] = {
     {"info", "FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
     {"upload", "--port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
+    {"verify", "--port NAME... [--json] [-l LOGFILE] FILE",
+     "compare the instrument's flash with a firmware file", CliVerifyHelp, CliVerify},
+    {"read", "--port NAME --address A --length N [--binary] [-o FILE]",
+     "read a flash range into a file", CliReadHelp, CliRead},
     {"ports", "", "list the serial port names", CliPortsHelp, CliPorts},
 };
 
