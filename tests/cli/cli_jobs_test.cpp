@@ -286,3 +286,17 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
         EXPECT_EQ(results, sims.size());
     }
 }
+
+TEST_F(CliJobs, TermAndHangUpStopAsCtrlCDoes)
+{
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SimProcess sim({"--line-delay", "5"});
+        CliRun r = RunCliProgram({"upload", "--port", sim.Path(), fw},
+                                 [](const std::string &out) {
+                                     return out.find(" Uploading 10%") != std::string::npos;
+                                 },
+                                 sig);
+        EXPECT_EQ(r.status, 1) << sig << r.err;
+        EXPECT_NE(r.err.find("Upload stopped by user.\n"), std::string::npos) << r.err;
+    }
+}

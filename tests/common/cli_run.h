@@ -1,6 +1,7 @@
 // Runs the built mirdel-cli as a child process without a terminal and
 // collects its exit status, standard output and standard error. A test may
-// send SIGINT once the output so far satisfies a condition. Header-only.
+// send a signal (SIGINT unless told) once the output so far satisfies a
+// condition. Header-only.
 #pragma once
 
 #include <fcntl.h>
@@ -23,7 +24,8 @@ struct CliRun {
 };
 
 inline CliRun RunCliProgram(std::vector<std::string> args,
-                            const std::function<bool(const std::string &out)> &interruptWhen = {})
+                            const std::function<bool(const std::string &out)> &interruptWhen = {},
+                            int signal = SIGINT)
 {
     const std::string cli = MIRDEL_BIN_DIR "/cli/mirdel-cli";
     CliRun r;
@@ -64,7 +66,7 @@ inline CliRun RunCliProgram(std::vector<std::string> args,
             (i == 0 ? r.out : r.err).append(buf, (size_t)n);
         }
         if (interruptWhen && !interrupted && interruptWhen(r.out)) {
-            kill(pid, SIGINT);
+            kill(pid, signal);
             interrupted = true;
         }
     }
