@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -77,6 +78,8 @@ const char kUsage[] =
     "  --ack-text TEXT      positive acknowledgements read \"+OK TEXT\"\n"
     "  --line-delay MS      pause before every line sent\n"
     "  --baud N             pace sent lines like an N-baud line (10 bits per byte)\n"
+    "  --pace-received      with --baud, take received lines at that pace too,\n"
+    "                       as if the host's lines crossed the same wire\n"
     "  --help               show this text\n"
     "\n"
     "Examples: --fault handshake:1:refuse:Battery low  (refused handshake)\n"
@@ -153,10 +156,11 @@ int main(int argc, char **argv)
     bool once = false;
     unsigned long timeLimit = 600;
     std::vector<const char *> flashFiles;
+    bool paceReceived = false;
 
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
-        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_FLASH
+        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_FLASH, O_PACE
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
@@ -175,6 +179,7 @@ int main(int argc, char **argv)
         {"baud", required_argument, nullptr, O_BAUD},
         {"help", no_argument, nullptr, O_HELP},
         {"flash", required_argument, nullptr, O_FLASH},
+        {"pace-received", no_argument, nullptr, O_PACE},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -186,6 +191,7 @@ int main(int argc, char **argv)
         case O_LINK: link = optarg; break;
         case O_ONCE: once = true; break;
         case O_FLASH: flashFiles.push_back(optarg); break;
+        case O_PACE: paceReceived = true; break;
         case O_RFULL: opt.readbackFull = true; break;
         case O_TRANSCRIPT: transcript = optarg; break;
         case O_ACK: opt.ackText = optarg; break;
@@ -319,6 +325,7 @@ int main(int argc, char **argv)
     }
     auto start = std::chrono::steady_clock::now();
     auto lastLine = start;
+    auto wireFree = start;
     std::string line;
     char buf[4096];
     const size_t kMaxLine = 8192; // longer input is cut into pieces, like a real receive buffer
@@ -354,6 +361,13 @@ int main(int argc, char **argv)
             if (ch != '\n' && line.size() < kMaxLine) {
                 line += ch;
                 continue;
+            }
+            if (paceReceived && opt.baud) {
+                // The line and its line feed take this long on the wire;
+                // a schedule, so that sleeping late does not add up.
+                auto wire = std::chrono::microseconds((line.size() + 1) * 10 * 1000000 / opt.baud);
+                wireFree = std::max(wireFree, std::chrono::steady_clock::now()) + wire;
+                std::this_thread::sleep_until(wireFree);
             }
             Transcribe("< ", line);
             lastLine = std::chrono::steady_clock::now();
