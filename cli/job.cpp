@@ -41,13 +41,19 @@ const char *const cli_job_names[] = {"upload", "verify", "read"};
 class CliRunView : public RunView
 {
   public:
-    CliRunView(FILE *out, bool verify) : out_(out), verify_(verify), terminal_(PlatIsTerminal(out))
+    CliRunView(FILE *out, RunJob job, bool verify)
+        : out_(out), verify_(verify), terminal_(PlatIsTerminal(out))
     {
+        for (int g = 0; g < RUN_GROUP_COUNT; g++)
+            names_[g] = RunGroupLabels[g];
+        if (job == RUN_JOB_READ) // a read-back verifies nothing
+            names_[RUN_GROUP_VERIFY] = " Reading";
     }
 
-    void SetGroupLabel(int group, const std::string &text, bool bold) override
+    void SetGroupLabel(int group, const std::string &given, bool bold) override
     {
         Group &g = groups_[group];
+        std::string text = names_[group] + given.substr(std::strlen(RunGroupLabels[group]));
         g.label = text;
         phases_.Label(group, bold, RunClock::now());
         if (bold) { // a phase starts
@@ -85,7 +91,7 @@ class CliRunView : public RunView
             Draw(group, false);
         } else if (percent / 10 != g.printed / 10 && percent >= 10) {
             g.printed = percent;
-            std::fprintf(out_, "%s %d%%\n", RunGroupLabels[group], percent);
+            std::fprintf(out_, "%s %d%%\n", names_[group].c_str(), percent);
             std::fflush(out_);
         }
     }
@@ -139,6 +145,7 @@ class CliRunView : public RunView
     FILE *out_;
     bool verify_;
     bool terminal_;
+    std::string names_[RUN_GROUP_COUNT]; // the groups' labels
     int open_ = -1; // the group whose line is being drawn
     Group groups_[RUN_GROUP_COUNT];
     RunPhaseTimes phases_;
@@ -258,7 +265,7 @@ int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::st
     if (toStdout && o.read.binary)
         PlatSetBinary(stdout);
     FILE *progress = toStdout ? stderr : stdout;
-    CliRunView human(progress, o.verify);
+    CliRunView human(progress, o.job, o.verify);
     RunJsonView json(stdout, port, o.job, o.verify);
     RunView &view = o.json ? (RunView &)json : (RunView &)human;
     UploadRun run(firmware, o.path, view);

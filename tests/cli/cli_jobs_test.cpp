@@ -147,7 +147,8 @@ TEST_F(CliJobs, ReadWritesTheFlashBytes)
         EXPECT_EQ(r.status, 0) << r.err;
         const std::string &expected = c.binary ? bytes : records;
         EXPECT_EQ(c.toFile ? ReadAll(out) : r.out, expected);
-        EXPECT_NE((c.toFile ? r.out : r.err).find("Read-back successful.\n"), std::string::npos);
+        EXPECT_NE((c.toFile ? r.out : r.err).find(" Reading 100%\n Reading ... done.\nRead-back successful.\n"),
+                  std::string::npos);
     }
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%X", address);
