@@ -461,8 +461,31 @@ std::string cli_one_line(const std::string &text)
     return out;
 }
 
-int cli_run_parallel(const CliJobOptions &o)
+// The result line of a run that could not give its own.
+std::string cli_lost_result(const CliJobOptions &o, const Firmware &firmware,
+                            const std::string &port, const std::string &text,
+                            RunWallClock::time_point start)
 {
+    RunRecord record;
+    record.job = o.job;
+    record.port = port;
+    record.firmware = &firmware;
+    record.filePath = o.path;
+    cli_file_facts(o.path, record);
+    record.ran = true;
+    record.result = UPLOAD_FAILED;
+    record.exitStatus = CLI_EXIT_FAILED;
+    record.errorText = text;
+    record.outcome = text;
+    record.startTime = start;
+    record.endTime = RunWallClock::now();
+    record.finished = RunClock::now();
+    return RunRecordJson(record);
+}
+
+int cli_run_parallel(const CliJobOptions &o, const Firmware &firmware)
+{
+    RunWallClock::time_point wallStart = RunWallClock::now();
     std::string self = PlatSelfPath("mirdel-cli");
     bool terminal = !o.json && PlatIsTerminal(stdout);
     std::vector<CliChild> children(o.ports.size());
@@ -562,11 +585,17 @@ int cli_run_parallel(const CliJobOptions &o)
             int status = PlatProcessWait(c.process);
             // A child that ended without its result line failed as a whole.
             if (c.outcome.empty() || status < 0) {
-                if (c.outcome.empty())
+                if (c.outcome.empty()) {
                     c.outcome = "mirdel-cli: the run for " + c.port + " ended without a result";
+                    if (o.json)
+                        std::printf("%s\n", cli_lost_result(o, firmware, c.port, c.outcome,
+                                                            wallStart).c_str());
+                }
                 status = status < 0 || status == 0 ? CLI_EXIT_FAILED : status;
             }
             c.status = status;
+        } else if (o.json) {
+            std::printf("%s\n", cli_lost_result(o, firmware, c.port, c.outcome, wallStart).c_str());
         }
         statuses.push_back(c.status);
     }
@@ -727,7 +756,7 @@ int CliRunJob(const CliJobOptions &o)
                          RUN_EXCEEDS_QUESTION);
         status = CLI_EXIT_FILE;
     } else if (o.ports.size() > 1) {
-        status = cli_run_parallel(o);
+        status = cli_run_parallel(o, firmware);
     } else {
         status = cli_run_port(o, firmware, o.ports[0]);
     }

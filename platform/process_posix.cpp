@@ -20,8 +20,9 @@ struct PlatProcess {
 PlatProcess *PlatProcessStart(const std::string &path, const std::vector<std::string> &args,
                               std::string &error)
 {
+    // Close-on-exec, so that no other child holds this one's pipe.
     int fds[2];
-    if (pipe(fds) != 0) {
+    if (pipe2(fds, O_CLOEXEC) != 0) {
         error = std::string("pipe(): ") + std::strerror(errno);
         return nullptr;
     }

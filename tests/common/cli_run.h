@@ -1,7 +1,8 @@
 // Runs the built mirdel-cli as a child process without a terminal and
 // collects its exit status, standard output and standard error. A test may
 // send a signal (SIGINT unless told) once the output so far satisfies a
-// condition. Header-only.
+// condition, and give it one more environment variable ("NAME=value").
+// Header-only.
 #pragma once
 
 #include <fcntl.h>
@@ -25,7 +26,7 @@ struct CliRun {
 
 inline CliRun RunCliProgram(std::vector<std::string> args,
                             const std::function<bool(const std::string &out)> &interruptWhen = {},
-                            int signal = SIGINT)
+                            int signal = SIGINT, std::string env = "")
 {
     const std::string cli = MIRDEL_BIN_DIR "/cli/mirdel-cli";
     CliRun r;
@@ -39,6 +40,8 @@ inline CliRun RunCliProgram(std::vector<std::string> args,
         dup2(open("/dev/null", O_RDONLY), 0);
         for (int fd : {out[0], out[1], err[0], err[1]})
             close(fd);
+        if (!env.empty())
+            putenv(env.data());
         args.insert(args.begin(), cli);
         std::vector<char *> argv;
         for (std::string &a : args)
