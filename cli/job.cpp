@@ -229,31 +229,49 @@ void cli_file_facts(const std::string &path, RunRecord &record)
         record.fileSha256.clear();
 }
 
+// The record of a run on port that begins now.
+RunRecord cli_record(const CliJobOptions &o, const Firmware &firmware, const std::string &port)
+{
+    RunRecord r;
+    r.job = o.job;
+    r.port = port;
+    r.firmware = o.job == RUN_JOB_READ ? nullptr : &firmware;
+    r.read = o.read;
+    r.filePath = o.job == RUN_JOB_READ ? o.read.path : o.path;
+    r.startTime = RunWallClock::now();
+    return r;
+}
+
+// Completes the record of a run that ended now; returns its JSON line.
+std::string cli_record_line(RunRecord &r, bool ran, UploadResult result, int status,
+                            int errorCode, const std::string &errorText,
+                            const std::string &outcome)
+{
+    r.ran = ran;
+    r.result = result;
+    r.exitStatus = status;
+    r.errorCode = errorCode;
+    r.errorText = errorText;
+    r.outcome = outcome;
+    r.endTime = RunWallClock::now();
+    r.finished = RunClock::now();
+    if (ran || r.job != RUN_JOB_READ) // a read-back that never ran wrote nothing
+        cli_file_facts(r.filePath, r);
+    return RunRecordJson(r);
+}
+
 // The run on one port, in this process.
 int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::string &port)
 {
-    RunRecord record;
-    record.job = o.job;
-    record.port = port;
-    record.firmware = o.job == RUN_JOB_READ ? nullptr : &firmware;
-    record.read = o.read;
-    record.filePath = o.job == RUN_JOB_READ ? o.read.path : o.path;
-    record.startTime = RunWallClock::now();
-
+    RunRecord record = cli_record(o, firmware, port);
     std::string message;
     SioPort *sio = RunOpenPort(port, message);
     if (!sio) {
         char text[1024];
         std::snprintf(text, sizeof text, RUN_OPEN_FAILED_FORMAT, message.c_str());
         if (o.json) {
-            record.exitStatus = CLI_EXIT_PORT;
-            record.errorText = message;
-            record.outcome = text;
-            record.endTime = RunWallClock::now();
-            record.finished = RunClock::now();
-            if (o.job != RUN_JOB_READ)
-                cli_file_facts(o.path, record);
-            std::printf("%s\n", RunRecordJson(record).c_str());
+            std::printf("%s\n", cli_record_line(record, false, UPLOAD_FAILED, CLI_EXIT_PORT, -1,
+                                                message, text).c_str());
         } else {
             std::fprintf(stderr, "%s\n", text);
         }
@@ -297,17 +315,9 @@ int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::st
             RunJobOutcomeText(o.job, result, run.errorCode, run.errorText, run.mismatch);
         status = cli_exit_status(result);
         if (o.json) {
-            record.ran = true;
-            record.result = result;
-            record.exitStatus = status;
-            record.errorCode = run.errorCode;
-            record.errorText = run.errorText;
-            record.outcome = outcome.text;
             record.phases = json.Phases();
-            record.endTime = RunWallClock::now();
-            record.finished = RunClock::now();
-            cli_file_facts(record.filePath, record);
-            std::printf("%s\n", RunRecordJson(record).c_str());
+            std::printf("%s\n", cli_record_line(record, true, result, status, run.errorCode,
+                                                run.errorText, outcome.text).c_str());
         } else {
             std::fprintf(result == UPLOAD_OK ? progress : stderr, "%s\n", outcome.text.c_str());
         }
@@ -466,21 +476,9 @@ std::string cli_lost_result(const CliJobOptions &o, const Firmware &firmware,
                             const std::string &port, const std::string &text,
                             RunWallClock::time_point start)
 {
-    RunRecord record;
-    record.job = o.job;
-    record.port = port;
-    record.firmware = &firmware;
-    record.filePath = o.path;
-    cli_file_facts(o.path, record);
-    record.ran = true;
-    record.result = UPLOAD_FAILED;
-    record.exitStatus = CLI_EXIT_FAILED;
-    record.errorText = text;
-    record.outcome = text;
+    RunRecord record = cli_record(o, firmware, port);
     record.startTime = start;
-    record.endTime = RunWallClock::now();
-    record.finished = RunClock::now();
-    return RunRecordJson(record);
+    return cli_record_line(record, true, UPLOAD_FAILED, CLI_EXIT_FAILED, -1, text, text);
 }
 
 int cli_run_parallel(const CliJobOptions &o, const Firmware &firmware)

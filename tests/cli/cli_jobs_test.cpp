@@ -175,64 +175,83 @@ TEST_F(CliJobs, ReadWritesTheFlashBytes)
 // Several simulators at once, as plain lines and as JSON lines.
 TEST_F(CliJobs, SeveralPortsAtOnce)
 {
+    // What each port comes to: the simulator's options and the run's end.
+    struct Port {
+        std::vector<std::string> sim;
+        std::string outcome, result;
+        int status, errorCode;
+        std::string errorText;
+    };
+    const std::string missing = "/nonexistent/mirdel-tty";
+    const Port ok = {{}, "Upload successful.", "UPLOAD_OK", 0, -1, ""};
+    const Port refused = {{"--fault", "job:1:refuse:Not today"},
+                          "Upload failed. The instrument returned the following error:\n\nNot today",
+                          "UPLOAD_FAILED", 2, 1, "Not today"};
+    const Port slow = {{"--line-delay", "5"}, "Upload stopped by user.", "UPLOAD_STOPPED", 1, -1, ""};
+    const Port noPort = {{"none"},
+                         "Cannot open serial port:\n\n" + missing +
+                             ": No such file or directory <ERROR_FILE_NOT_FOUND>",
+                         "PORT_FAILED", 5, -1,
+                         missing + ": No such file or directory <ERROR_FILE_NOT_FOUND>"};
     struct Case {
         const char *name;
-        std::vector<std::vector<std::string>> sims; // options of each simulator
+        std::vector<Port> ports;
         bool json, interrupt;
         int status;
-        std::vector<std::string> outcomes; // per port
     };
-    const std::string refused =
-        "Upload failed. The instrument returned the following error:\n\nNot today";
     const std::vector<Case> cases = {
-        {"all succeed", {{}, {}, {}}, false, false, 0,
-         {"Upload successful.", "Upload successful.", "Upload successful."}},
-        {"one refuses", {{}, {"--fault", "job:1:refuse:Not today"}, {}}, false, false, 2,
-         {"Upload successful.", refused, "Upload successful."}},
-        {"json", {{}, {"--fault", "job:1:refuse:Not today"}}, true, false, 2,
-         {"Upload successful.", refused}},
-        {"ctrl-c", {{"--line-delay", "5"}, {"--line-delay", "5"}, {"--line-delay", "5"}}, false,
-         true, 1, {"Upload stopped by user.", "Upload stopped by user.", "Upload stopped by user."}},
+        {"all succeed", {ok, ok, ok}, false, false, 0},
+        {"one refuses", {ok, refused, ok}, false, false, 2},
+        {"json", {ok, refused, noPort}, true, false, 2},
+        {"no port", {noPort, ok}, false, false, 5},
+        {"ctrl-c", {slow, slow, slow}, false, true, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<std::unique_ptr<SimProcess>> sims;
-        std::vector<std::string> args = {"upload"};
-        for (const auto &options : c.sims) {
-            sims.push_back(std::make_unique<SimProcess>(options));
-            args.insert(args.end(), {"--port", sims.back()->Path()});
+        std::vector<std::string> paths, args = {"upload"};
+        for (const Port &p : c.ports) {
+            sims.push_back(p.sim == noPort.sim ? nullptr : std::make_unique<SimProcess>(p.sim));
+            paths.push_back(sims.back() ? sims.back()->Path() : missing);
+            args.insert(args.end(), {"--port", paths.back()});
         }
         if (c.json)
             args.push_back("--json");
         args.push_back(fw);
         // Ctrl-C once every port is uploading.
         auto allUploading = [&](const std::string &out) {
-            for (const auto &sim : sims)
-                if (out.find(sim->Path() + ": Uploading ...") == std::string::npos)
+            for (const std::string &path : paths)
+                if (out.find(path + ": Uploading ...") == std::string::npos)
                     return false;
             return true;
         };
         CliRun r = c.interrupt ? RunCliProgram(args, allUploading) : RunCliProgram(args);
         EXPECT_EQ(r.status, c.status) << r.err;
 
-        for (size_t i = 0; i < sims.size(); i++) {
-            const std::string &port = sims[i]->Path();
-            std::vector<std::string> rx = sims[i]->Received();
-            bool ok = c.outcomes[i] == "Upload successful.";
-            EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL DONE"), ok ? 1 : 0) << port;
+        for (size_t i = 0; i < c.ports.size(); i++) {
+            const Port &p = c.ports[i];
+            if (sims[i]) {
+                std::vector<std::string> rx = sims[i]->Received();
+                EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL DONE"), p.status == 0 ? 1 : 0);
+            }
             if (c.json)
                 continue;
-            std::string first = c.outcomes[i].substr(0, c.outcomes[i].find('\n'));
-            std::regex row(port + "  +[0-9]+:[0-9][0-9]  +" + first.substr(0, 13));
-            EXPECT_TRUE(std::regex_search(r.out, row)) << port << "\n" << r.out;
-            EXPECT_EQ(r.err.find("\n" + port + ":\n" + c.outcomes[i] + "\n") != std::string::npos,
-                      !ok)
+            std::regex row(paths[i] + "  +[0-9]+:[0-9][0-9]  +" + p.outcome.substr(0, 13));
+            EXPECT_TRUE(std::regex_search(r.out, row)) << paths[i] << "\n" << r.out;
+            EXPECT_EQ(r.err.find("\n" + paths[i] + ":\n" + p.outcome + "\n") != std::string::npos,
+                      p.status != 0)
                 << r.err;
         }
         if (!c.json)
             continue;
 
         // Every line is a JSON object; each port ends with one result.
+        std::string sum;
+        FILE *pipe = popen(("sha256sum '" + fw + "'").c_str(), "r");
+        ASSERT_NE(pipe, nullptr) << "sha256sum is needed";
+        char buf[128] = {};
+        sum = fgets(buf, sizeof buf, pipe) ? std::string(buf).substr(0, 64) : "";
+        pclose(pipe);
         std::istringstream lines(r.out);
         std::string line;
         size_t results = 0;
@@ -243,27 +262,18 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
             if (j["event"] != "result")
                 continue;
             results++;
-            size_t i = 0;
-            while (i < sims.size() && sims[i]->Path() != j["port"])
-                i++;
-            ASSERT_LT(i, sims.size()) << line;
-            EXPECT_EQ(j["outcome"], c.outcomes[i]);
-            bool ok = c.outcomes[i] == "Upload successful.";
-            EXPECT_EQ(j["result"], ok ? "UPLOAD_OK" : "UPLOAD_FAILED");
-            EXPECT_EQ(j["exit_status"], ok ? 0 : 2);
-            EXPECT_EQ(j["error_code"], ok ? -1 : 1);
-            EXPECT_EQ(j["error_text"], ok ? "" : "Not today");
+            size_t i = std::find(paths.begin(), paths.end(), j["port"]) - paths.begin();
+            ASSERT_LT(i, paths.size()) << line;
+            const Port &p = c.ports[i];
+            EXPECT_EQ(j["outcome"], p.outcome);
+            EXPECT_EQ(j["result"], p.result);
+            EXPECT_EQ(j["exit_status"], p.status);
+            EXPECT_EQ(j["error_code"], p.errorCode);
+            EXPECT_EQ(j["error_text"], p.errorText);
             EXPECT_EQ(j["file_path"], fw);
             EXPECT_EQ(j["file_size"], ReadAll(fw).size());
+            EXPECT_EQ(j["file_sha256"], sum); // as sha256sum sees it
             EXPECT_EQ(j["total_size"], firmware.totalSize);
-            // The digest as sha256sum sees it.
-            std::string sum;
-            FILE *p = popen(("sha256sum '" + fw + "'").c_str(), "r");
-            ASSERT_NE(p, nullptr) << "sha256sum is needed";
-            char buf[128] = {};
-            sum = fgets(buf, sizeof buf, p) ? std::string(buf).substr(0, 64) : "";
-            pclose(p);
-            EXPECT_EQ(j["file_sha256"], sum);
             ASSERT_EQ(j["images"].size(), (size_t)firmware.imageCount);
             for (int32_t k = 0; k < firmware.imageCount; k++) {
                 const FirmwareImage &image = firmware.images[k];
@@ -281,10 +291,10 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
             EXPECT_TRUE(std::regex_match(j["start_time"].get<std::string>(), iso));
             EXPECT_TRUE(std::regex_match(j["end_time"].get<std::string>(), iso));
             EXPECT_LE(j["start_time"], j["end_time"]);
-            EXPECT_EQ(j["seconds"]["upload"].is_number(), ok);
-            EXPECT_EQ(j["seconds"]["verify"].is_number(), ok);
+            EXPECT_EQ(j["seconds"]["upload"].is_number(), p.status == 0);
+            EXPECT_EQ(j["seconds"]["verify"].is_number(), p.status == 0);
         }
-        EXPECT_EQ(results, sims.size());
+        EXPECT_EQ(results, paths.size());
     }
 }
 
