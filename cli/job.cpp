@@ -42,7 +42,8 @@ class CliRunView : public RunView
 {
   public:
     CliRunView(FILE *out, RunJob job, bool verify)
-        : out_(out), verify_(verify), terminal_(PlatIsTerminal(out))
+        : out_(out), verify_(verify),
+          terminal_(PlatIsTerminal(out) && PlatEnableTerminalControls(out))
     {
         for (int g = 0; g < RUN_GROUP_COUNT; g++)
             names_[g] = RunGroupLabels[g];
@@ -485,7 +486,7 @@ int cli_run_parallel(const CliJobOptions &o, const Firmware &firmware)
 {
     RunWallClock::time_point wallStart = RunWallClock::now();
     std::string self = PlatSelfPath("mirdel-cli");
-    bool terminal = !o.json && PlatIsTerminal(stdout);
+    bool terminal = !o.json && PlatIsTerminal(stdout) && PlatEnableTerminalControls(stdout);
     std::vector<CliChild> children(o.ports.size());
     std::vector<std::thread> readers;
     CliLineQueue queue;

@@ -21,5 +21,10 @@ void PlatRemoveStopHandler(void);
 // anew on every call, so that a resized window is followed.
 int PlatTerminalWidth(FILE *stream);
 
+// Makes the terminal stream carry the ANSI control sequences for cursor
+// movement and line erasing; false when it cannot (the caller then writes
+// plain lines).
+bool PlatEnableTerminalControls(FILE *stream);
+
 // Makes stream write bytes unchanged (no line-end translation).
 void PlatSetBinary(FILE *stream);

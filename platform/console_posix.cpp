@@ -58,4 +58,9 @@ int PlatTerminalWidth(FILE *stream)
     return ws.ws_col;
 }
 
+bool PlatEnableTerminalControls(FILE *)
+{
+    return true; // terminals here understand them
+}
+
 void PlatSetBinary(FILE *) {}

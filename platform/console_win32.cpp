@@ -63,6 +63,18 @@ int PlatTerminalWidth(FILE *stream)
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
+bool PlatEnableTerminalControls(FILE *stream)
+{
+    if (!stream)
+        return false;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(stream));
+    DWORD mode;
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode))
+        return false;
+    // ENABLE_VIRTUAL_TERMINAL_PROCESSING, from Windows 10 on.
+    return (mode & 0x0004) != 0 || SetConsoleMode(h, mode | 0x0004) != 0;
+}
+
 void PlatSetBinary(FILE *stream)
 {
     std::fflush(stream);
