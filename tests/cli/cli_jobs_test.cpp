@@ -2,6 +2,8 @@
 // programs against mirdel-sim instances.
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <pty.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -309,5 +311,78 @@ TEST_F(CliJobs, TermAndHangUpStopAsCtrlCDoes)
                                  sig);
         EXPECT_EQ(r.status, 1) << sig << r.err;
         EXPECT_NE(r.err.find("Upload stopped by user.\n"), std::string::npos) << r.err;
+    }
+}
+
+// On a terminal every progress line fits the width, and follows a resize.
+TEST_F(CliJobs, ProgressLinesFitTheTerminal)
+{
+    for (int ports : {1, 2}) {
+        SCOPED_TRACE(ports);
+        std::vector<std::unique_ptr<SimProcess>> sims;
+        std::vector<std::string> args = {MIRDEL_BIN_DIR "/cli/mirdel-cli", "upload"};
+        for (int i = 0; i < ports; i++) {
+            sims.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--line-delay", "3"}));
+            args.insert(args.end(), {"--port", sims.back()->Path()});
+        }
+        args.push_back(fw);
+        struct winsize wide = {24, 70, 0, 0}, narrow = {24, 40, 0, 0};
+        int master, slave;
+        ASSERT_EQ(openpty(&master, &slave, nullptr, nullptr, &wide), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            setsid();
+            dup2(slave, 1);
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 2);
+            close(master);
+            std::vector<char *> argv;
+            for (std::string &a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        close(slave);
+        std::string out;
+        char buf[4096];
+        ssize_t n;
+        bool resized = false;
+        struct pollfd p = {master, POLLIN, 0};
+        while (poll(&p, 1, 60000) > 0 && (n = read(master, buf, sizeof buf)) > 0) {
+            out.append(buf, (size_t)n);
+            if (!resized && out.find(" left ") != std::string::npos) {
+                ioctl(master, TIOCSWINSZ, &narrow);
+                resized = true;
+            }
+        }
+        close(master);
+        int status;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+
+        // The drawn progress lines (with a percentage), control sequences
+        // left out.
+        std::vector<std::string> lines;
+        std::string piece;
+        for (size_t i = 0; i <= out.size(); i++) {
+            if (i == out.size() || out[i] == '\r' || out[i] == '\n') {
+                if (piece.find('%') != std::string::npos)
+                    lines.push_back(piece);
+                piece.clear();
+            } else if (out[i] == '\x1b') {
+                while (i < out.size() && !std::isalpha((unsigned char)out[i]))
+                    i++;
+            } else {
+                piece += out[i];
+            }
+        }
+        ASSERT_GE(lines.size(), 3u) << out;
+        for (const std::string &l : lines)
+            EXPECT_LT(l.size(), 70u) << l;
+        // The last frames are drawn long after the resize.
+        for (size_t i = lines.size() - 3; i < lines.size(); i++)
+            EXPECT_LT(lines[i].size(), 40u) << lines[i];
     }
 }
