@@ -544,6 +544,8 @@ int cli_run_parallel(const CliJobOptions &o, const Firmware &firmware)
                     PlatProcessStop(c.process);
             if (!o.json)
                 std::fprintf(stderr, "\nStop requested: the runs end at their next step.\n");
+            if (terminal) // the rows begin again below the message
+                cli_draw_rows(children, portWidth, false);
         }
         for (CliLine &l : lines) {
             CliChild &c = children[l.child];
