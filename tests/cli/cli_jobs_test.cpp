@@ -159,6 +159,24 @@ TEST_F(CliJobs, ReadWritesTheFlashBytes)
     EXPECT_EQ(r.out, bytes);
     std::vector<std::string> rx = sim.Received();
     EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL DONE"), 0);
+
+    // With --json the result names the range and the file written.
+    r = RunCliProgram({"read", "--json", "--port", sim.Path(), "--address", hex, "--length", "100",
+                       "--binary", "-o", out});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadAll(out), bytes);
+    std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+    nlohmann::json j = nlohmann::json::parse(last, nullptr, false);
+    ASSERT_FALSE(j.is_discarded()) << r.out;
+    EXPECT_EQ(j["command"], "read");
+    EXPECT_EQ(j["result"], "UPLOAD_OK");
+    EXPECT_EQ(j["address"], address);
+    EXPECT_EQ(j["length"], length);
+    EXPECT_EQ(j["binary"], true);
+    EXPECT_EQ(j["file_path"], out);
+    EXPECT_EQ(j["file_size"], length);
+    EXPECT_EQ(j["total_size"], 0);
+    EXPECT_TRUE(j["seconds"]["read"].is_number());
     std::remove(out.c_str());
 
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
