@@ -23,7 +23,6 @@
 #include "platform/console.h"
 #include "platform/process.h"
 #include "protocol/mdl_pc.h"
-#include "support/json.h"
 #include "support/log.h"
 #include "support/sha256.h"
 #include "upload_dialog/core/runreport.h"
@@ -334,11 +333,9 @@ struct CliChild {
     PlatProcess *process = nullptr;
     bool open = false; // its output has not ended
     int status = CLI_EXIT_FAILED;
-    std::string phase;   // the label of the phase in progress
-    int bar = 0;
-    double elapsed = -1, left = -1;
-    int printed = -1;    // plain output: the last tenth of a percent written
-    std::string outcome; // from its result line
+    RunLineState state;
+    int printed = -1;    // plain output: the last percentage written
+    std::string outcome; // from its result line, or why there is none
     RunClock::time_point start, end;
 };
 
@@ -379,59 +376,21 @@ void cli_read_child(FILE *in, size_t index, CliLineQueue &queue)
     queue.Put({index, "", true});
 }
 
-std::string cli_phase_label(const std::string &phase, RunJob job)
-{
-    for (int g = 0; g < RUN_GROUP_COUNT; g++)
-        if (phase == RunPhaseName(job, g))
-            return RunGroupLabels[g];
-    return " " + phase;
-}
-
 // Each port's lines prefixed with its name, so that a log stays readable.
-void cli_plain_event(CliChild &c, const std::string &line, RunJob job)
+void cli_plain_event(CliChild &c, const std::string &event)
 {
-    std::string event, phase;
-    double number;
-    JsonGetString(line, "event", event);
-    JsonGetString(line, "phase", phase);
-    std::string label = cli_phase_label(phase, job);
+    std::string label = RunPhaseLabel(c.state.phase);
+    int percent = (c.state.bar + 50) / 100;
     if (event == "phase_start") {
         std::printf("%s:%s ...\n", c.port.c_str(), label.c_str());
         c.printed = -1;
     } else if (event == "phase_end") {
         std::printf("%s:%s ... done.\n", c.port.c_str(), label.c_str());
-    } else if (event == "progress" && JsonGetNumber(line, "percent", number)) {
-        int percent = (int)(number + 0.5);
-        if (percent / 10 != c.printed / 10 && percent >= 10) {
-            c.printed = percent;
-            std::printf("%s:%s %d%%\n", c.port.c_str(), label.c_str(), percent);
-        }
+    } else if (event == "progress" && percent / 10 != c.printed / 10 && percent >= 10) {
+        c.printed = percent;
+        std::printf("%s:%s %d%%\n", c.port.c_str(), label.c_str(), percent);
     }
     std::fflush(stdout);
-}
-
-void cli_row_event(CliChild &c, const std::string &line, RunJob job)
-{
-    std::string event, phase;
-    double number;
-    JsonGetString(line, "event", event);
-    JsonGetString(line, "phase", phase);
-    if (event == "phase_start") {
-        c.phase = cli_phase_label(phase, job) + " ...";
-        c.bar = 0;
-        c.elapsed = c.left = -1;
-    } else if (event == "phase_end") {
-        c.phase = cli_phase_label(phase, job) + " ... done.";
-        c.bar = RUN_BAR_MAX;
-        c.left = 0;
-        if (JsonGetNumber(line, "seconds", number))
-            c.elapsed = number;
-    } else if (event == "progress") {
-        if (JsonGetNumber(line, "percent", number))
-            c.bar = (int)(number * 100 + 0.5);
-        c.elapsed = JsonGetNumber(line, "elapsed", number) ? number : -1;
-        c.left = JsonGetNumber(line, "left", number) ? number : -1;
-    }
 }
 
 // The terminal's rows, one per port, drawn over the previous drawing.
@@ -449,8 +408,10 @@ void cli_draw_rows(const std::vector<CliChild> &children, size_t portWidth, bool
             if ((int)line.size() > width)
                 line.resize((size_t)(width > 0 ? width : 0));
         } else {
-            line = RunProgressLine(label + (c.phase.empty() ? " starting ..." : c.phase), c.bar,
-                                   c.elapsed, c.left, width);
+            const RunLineState &st = c.state;
+            std::string phase = st.phase.empty() ? " starting ..."
+                                : RunPhaseLabel(st.phase) + (st.phaseDone ? RUN_LABEL_DONE : RUN_LABEL_BUSY);
+            line = RunProgressLine(label + phase, st.bar, st.elapsed, st.left, width);
         }
         std::printf("\r%s\x1b[K\n", line.c_str());
     }
@@ -555,22 +516,16 @@ int cli_run_parallel(const CliJobOptions &o, const Firmware &firmware)
                 open--;
                 continue;
             }
-            std::string event, outcome;
-            double number;
-            JsonGetString(l.text, "event", event);
+            std::string event = RunLineTake(c.state, l.text);
             if (event == "result") {
-                if (JsonGetString(l.text, "outcome", outcome))
-                    c.outcome = outcome;
-                if (JsonGetNumber(l.text, "exit_status", number))
-                    c.status = (int)number;
+                c.outcome = c.state.outcome;
+                c.status = c.state.exitStatus;
             }
             if (o.json) {
                 std::printf("%s\n", l.text.c_str());
                 std::fflush(stdout);
-            } else if (terminal) {
-                cli_row_event(c, l.text, o.job);
-            } else {
-                cli_plain_event(c, l.text, o.job);
+            } else if (!terminal) {
+                cli_plain_event(c, event);
             }
         }
         if (terminal && RunClock::now() - lastDraw >= std::chrono::milliseconds(100)) {

@@ -44,3 +44,42 @@ TEST(RunReport, TimesAndEstimates)
     EXPECT_EQ(RunIsoTime(RunWallClock::time_point(milliseconds(951782400000LL))),
               "2000-02-29T00:00:00.000Z");
 }
+
+TEST(RunReport, LinesOfARunMakeItsState)
+{
+    struct Case {
+        std::string line, event, phase;
+        bool done;
+        int bar;
+        double elapsed, left;
+    };
+    const Case cases[] = {
+        {"{\"event\":\"phase_start\",\"port\":\"p\",\"phase\":\"upload\"}", "phase_start", "upload",
+         false, 0, -1, -1},
+        {"{\"event\":\"progress\",\"port\":\"p\",\"phase\":\"upload\",\"percent\":12.345,"
+         "\"elapsed\":1.5,\"left\":null}",
+         "progress", "upload", false, 1235, 1.5, -1},
+        {"{\"event\":\"progress\",\"phase\":\"upload\",\"percent\":50,\"elapsed\":2,\"left\":2}",
+         "progress", "upload", false, 5000, 2, 2},
+        {"{\"event\":\"phase_end\",\"phase\":\"upload\",\"seconds\":4.25}", "phase_end", "upload",
+         true, RUN_BAR_MAX, 4.25, 0},
+        {"not json", "", "upload", true, RUN_BAR_MAX, 4.25, 0}, // changes nothing
+        {"{\"event\":\"phase_start\",\"phase\":\"read\"}", "phase_start", "read", false, 0, -1, -1},
+    };
+    RunLineState state;
+    for (const Case &c : cases) {
+        EXPECT_EQ(RunLineTake(state, c.line), c.event) << c.line;
+        EXPECT_EQ(state.phase, c.phase);
+        EXPECT_EQ(state.phaseDone, c.done);
+        EXPECT_EQ(state.bar, c.bar);
+        EXPECT_EQ(state.elapsed, c.elapsed);
+        EXPECT_EQ(state.left, c.left);
+    }
+    EXPECT_EQ(RunPhaseLabel(state.phase), " Reading");
+    EXPECT_EQ(RunPhaseLabel("flash"), " Writing to flash memory");
+    EXPECT_FALSE(state.finished);
+    RunLineTake(state, "{\"event\":\"result\",\"outcome\":\"Upload failed:\\n\\nx\",\"exit_status\":2}");
+    EXPECT_TRUE(state.finished);
+    EXPECT_EQ(state.outcome, "Upload failed:\n\nx");
+    EXPECT_EQ(state.exitStatus, 2);
+}

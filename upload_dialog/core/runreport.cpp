@@ -211,3 +211,47 @@ void RunJsonView::SetGroupBar(int group, int position)
         o.Add("left", left);
     Emit(o.Text());
 }
+
+std::string RunLineTake(RunLineState &state, const std::string &line)
+{
+    std::string event, phase;
+    double number;
+    if (!JsonGetString(line, "event", event))
+        return "";
+    JsonGetString(line, "phase", phase);
+    if (event == "phase_start") {
+        state.phase = phase;
+        state.phaseDone = false;
+        state.bar = 0;
+        state.elapsed = state.left = -1;
+    } else if (event == "phase_end") {
+        state.phase = phase;
+        state.phaseDone = true;
+        state.bar = RUN_BAR_MAX;
+        state.left = 0;
+        if (JsonGetNumber(line, "seconds", number))
+            state.elapsed = number;
+    } else if (event == "progress") {
+        if (JsonGetNumber(line, "percent", number))
+            state.bar = (int)(number * 100 + 0.5);
+        state.elapsed = JsonGetNumber(line, "elapsed", number) ? number : -1;
+        state.left = JsonGetNumber(line, "left", number) ? number : -1;
+    } else if (event == "result") {
+        state.finished = true;
+        JsonGetString(line, "outcome", state.outcome);
+        state.exitStatus = JsonGetNumber(line, "exit_status", number) ? (int)number : -1;
+    } else {
+        return "";
+    }
+    return event;
+}
+
+std::string RunPhaseLabel(const std::string &phase)
+{
+    if (phase == "read")
+        return " Reading";
+    for (int g = 0; g < RUN_GROUP_COUNT; g++)
+        if (phase == RunPhaseName(RUN_JOB_UPLOAD, g))
+            return RunGroupLabels[g];
+    return " " + phase;
+}

@@ -97,3 +97,22 @@ class RunJsonView : public RunView
     RunClock::time_point lastProgress_[RUN_GROUP_COUNT];
     UploadResult result_ = UPLOAD_FAILED;
 };
+
+// One run as its JSON lines tell it: what a display of several runs, each
+// in a process of its own, shows of it.
+struct RunLineState {
+    std::string phase;      // the name of the phase shown; empty before the first
+    bool phaseDone = false; // it has ended
+    int bar = 0;            // 0..RUN_BAR_MAX
+    double elapsed = -1;    // seconds, -1 unknown
+    double left = -1;       // seconds, -1 unknown
+    bool finished = false;  // its result line came
+    std::string outcome;
+    int exitStatus = -1;
+};
+// Takes one line into state; returns its event ("phase_start", "progress",
+// "phase_end", "result"), or an empty text for a line that is none.
+std::string RunLineTake(RunLineState &state, const std::string &line);
+// The display label of a phase name: " Uploading", " Writing to flash
+// memory", " Verifying", " Reading".
+std::string RunPhaseLabel(const std::string &phase);
