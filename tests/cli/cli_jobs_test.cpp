@@ -207,7 +207,7 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
     const Port refused = {{"--fault", "job:1:refuse:Not today"},
                           "Upload failed. The instrument returned the following error:\n\nNot today",
                           "UPLOAD_FAILED", 2, 1, "Not today"};
-    const Port slow = {{"--line-delay", "5"}, "Upload stopped by user.", "UPLOAD_STOPPED", 1, -1, ""};
+    const Port slow = {{"--line-delay", "20"}, "Upload stopped by user.", "UPLOAD_STOPPED", 1, -1, ""};
     const Port noPort = {{"none"},
                          "Cannot open serial port:\n\n" + missing +
                              ": No such file or directory <ERROR_FILE_NOT_FOUND>",
