@@ -716,9 +716,10 @@ int CliRunJob(const CliJobOptions &o)
     } else {
         status = cli_run_port(o, firmware, o.ports[0]);
     }
-    PlatRemoveStopHandler();
     MdlFirmwareRelease(&firmware);
     if (!o.logFile.empty())
         StartupTrace(STARTUP_TRACE_END);
-    return CliFinishOutput(status);
+    status = CliFinishOutput(status); // a closed output is told, not a signal's death
+    PlatRemoveStopHandler();
+    return status;
 }

@@ -10,7 +10,7 @@ bool PlatIsTerminal(FILE *stream);
 // From now on the first Ctrl-C calls onStop instead of ending the program;
 // a second one ends it as usual. On POSIX systems SIGTERM and SIGHUP do the
 // same, so that a station shut down or a dropped session stops the run as
-// Ctrl-C does. onStop runs in a signal handler or on a
+// Ctrl-C does, and a closed output does not end the program. onStop runs in a signal handler or on a
 // thread of the system's own, so it may only set atomic flags.
 void PlatInstallStopHandler(void (*onStop)(void));
 
