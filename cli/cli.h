@@ -25,6 +25,10 @@ int CliInfo(int argc, char **argv);
 extern const char CliInfoHelp[];
 int CliUpload(int argc, char **argv);
 extern const char CliUploadHelp[];
+int CliVerify(int argc, char **argv);
+extern const char CliVerifyHelp[];
+int CliRead(int argc, char **argv);
+extern const char CliReadHelp[];
 int CliPorts(int argc, char **argv);
 extern const char CliPortsHelp[];
 

@@ -12,6 +12,10 @@ static const CliCommand cli_commands[] = {
     {"info", "[--map] FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
     {"upload", "--port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
+    {"verify", "--port NAME... [--json] [-l LOGFILE] FILE",
+     "compare the instrument's flash with a firmware file", CliVerifyHelp, CliVerify},
+    {"read", "--port NAME --address A --length N [--binary] [-o FILE]",
+     "read a flash range into a file", CliReadHelp, CliRead},
     {"ports", "", "list the serial ports, with driver and USB adapter details", CliPortsHelp, CliPorts},
 };
 
@@ -19,12 +23,14 @@ static const char cli_exit_help[] =
     "Exit status:\n"
     "  0   success\n"
     "  1   upload: stopped by the user (during the upload or the verification)\n"
-    "  2   upload: failed (the message tells why); ports: the list cannot be read\n"
+    "  2   upload: failed (the message tells why); verify: the flash differs;\n"
+    "      ports: the list cannot be read\n"
     "  3   upload: I/O time-out, the instrument did not answer\n"
     "  4   the firmware file cannot be opened or read, or holds a faulty line;\n"
     "      upload: segments overlap, or the firmware exceeds the highest flash\n"
     "      address or holds no data and the upload was not confirmed\n"
     "  5   upload: the serial port cannot be opened\n"
+    "      (verify and read as upload; with several ports the most severe)\n"
     "  64  wrong command line\n"
     "  74  the results could not be written to standard output, or the log\n"
     "      file cannot be opened\n";

@@ -6,6 +6,7 @@
 #include "platform/console.h"
 
 #include <atomic>
+#include <fcntl.h>
 #include <io.h>
 
 namespace
@@ -49,4 +50,33 @@ void PlatRemoveStopHandler(void)
 {
     SetConsoleCtrlHandler(console_handler, FALSE);
     console_on_stop.store(nullptr);
+}
+
+int PlatTerminalWidth(FILE *stream)
+{
+    if (!stream)
+        return 0;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(stream));
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleScreenBufferInfo(h, &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool PlatEnableTerminalControls(FILE *stream)
+{
+    if (!stream)
+        return false;
+    HANDLE h = (HANDLE)_get_osfhandle(_fileno(stream));
+    DWORD mode;
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode))
+        return false;
+    // ENABLE_VIRTUAL_TERMINAL_PROCESSING, from Windows 10 on.
+    return (mode & 0x0004) != 0 || SetConsoleMode(h, mode | 0x0004) != 0;
+}
+
+void PlatSetBinary(FILE *stream)
+{
+    std::fflush(stream);
+    _setmode(_fileno(stream), _O_BINARY);
 }

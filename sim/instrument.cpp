@@ -443,6 +443,16 @@ void Instrument::OnEndMark()
     Answer(Phase::Flash, ++indications_, "+OK .");
 }
 
+void Instrument::Preload(const ::Firmware &firmware)
+{
+    for (int i = 0; i < firmware.imageCount; ++i) {
+        const FirmwareImage &img = firmware.images[i];
+        for (int s = 0; s < img.segmentCount; ++s)
+            flash_.Write(MdlFlashAddress(&img, &img.segments[s]), img.segments[s].data,
+                         img.segments[s].size);
+    }
+}
+
 void Instrument::StartReadback(uint32_t address, long length)
 {
     if (!corrupted_ && opt_.corruptAddress >= 0) {

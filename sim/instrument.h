@@ -103,6 +103,10 @@ public:
     // Called when an answer awaited for a read-back line did not come.
     void OnAnswerTimeout();
 
+    // Writes every segment of firmware into flash at its flash address, as
+    // if it had been uploaded before.
+    void Preload(const ::Firmware &firmware);
+
     bool AwaitingAnswer() const { return state_ == State::ReadbackWait; }
     bool SessionDone() const { return done_; }
     bool HungUp() const { return hungUp_; }

@@ -9,6 +9,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,9 +17,12 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "firmware/mdl.h"
 #include "sim/instrument.h"
 #include "support/version.h"
+#include "upload_dialog/core/scan.h"
 
 namespace {
 
@@ -65,6 +69,8 @@ const char kUsage[] =
     "             cr             the normal answer ended by CR only\n"
     "             badsum[:T]     read-back: the record with a wrong checksum, T times\n"
     "             dup            read-back: the record sent twice\n"
+    "  --flash FILE         start with the S-record file FILE in flash, as if it\n"
+    "                       had been uploaded (may be repeated)\n"
     "  --corrupt ADDR       flip the flash byte at ADDR before the first read-back\n"
     "  --flash-step BYTES   bytes per flash-writing indication (default 4096)\n"
     "  --flash-delay MS     pause before each flash-writing indication\n"
@@ -76,6 +82,8 @@ const char kUsage[] =
     "  --ack-text TEXT      positive acknowledgements read \"+OK TEXT\"\n"
     "  --line-delay MS      pause before every line sent\n"
     "  --baud N             pace sent lines like an N-baud line (10 bits per byte)\n"
+    "  --pace-received      with --baud, take received lines at that pace too,\n"
+    "                       as if the host's lines crossed the same wire\n"
     "  --help               show this text and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -169,10 +177,13 @@ int main(int argc, char **argv)
     const char *flashDump = nullptr;
     bool once = false;
     unsigned long timeLimit = 600;
+    std::vector<const char *> flashFiles;
+    bool paceReceived = false;
 
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
-        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP, O_VERSION
+        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP, O_VERSION,
+        O_FLASH, O_PACE
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
@@ -190,8 +201,8 @@ int main(int argc, char **argv)
         {"line-delay", required_argument, nullptr, O_LDELAY},
         {"baud", required_argument, nullptr, O_BAUD},
         {"help", no_argument, nullptr, O_HELP},
-        {"flash-dump", required_argument, nullptr, O_DUMP},
-        {"version", no_argument, nullptr, O_VERSION},
+        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP, O_VERSION,
+        O_FLASH, O_PACE
         {nullptr, 0, nullptr, 0},
     };
 
@@ -202,6 +213,8 @@ int main(int argc, char **argv)
         switch (c) {
         case O_LINK: link = optarg; break;
         case O_ONCE: once = true; break;
+        case O_FLASH: flashFiles.push_back(optarg); break;
+        case O_PACE: paceReceived = true; break;
         case O_RFULL: opt.readbackFull = true; break;
         case O_TRANSCRIPT: transcript = optarg; break;
         case O_DUMP: flashDump = optarg; break;
@@ -247,6 +260,20 @@ int main(int argc, char **argv)
     if (optind < argc) {
         fprintf(stderr, "mirdel-sim: unexpected argument '%s'\n", argv[optind]);
         return 2;
+    }
+
+    // The files are read before the device exists, so that a faulty one
+    // leaves nothing behind.
+    std::vector<Firmware> preload(flashFiles.size());
+    for (size_t i = 0; i < flashFiles.size(); ++i) {
+        ScanFileInfo info;
+        std::string message;
+        if (!ScanFirmwareFile(flashFiles[i], &preload[i], &info, &message)) {
+            fprintf(stderr, "mirdel-sim: --flash %s: %s\n", flashFiles[i], message.c_str());
+            for (Firmware &f : preload)
+                MdlFirmwareRelease(&f);
+            return 2;
+        }
     }
 
     int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -317,8 +344,13 @@ int main(int argc, char **argv)
     simLink.pause = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
 
     sim::Instrument inst(opt, simLink);
+    for (Firmware &firmware : preload) {
+        inst.Preload(firmware);
+        MdlFirmwareRelease(&firmware);
+    }
     auto start = std::chrono::steady_clock::now();
     auto lastLine = start;
+    auto wireFree = start;
     std::string line;
     std::string raw; // the line with the carriage returns the host sent in it
     char buf[4096];
@@ -358,6 +390,13 @@ int main(int argc, char **argv)
                 line += ch;
                 raw += ch;
                 continue;
+            }
+            if (paceReceived && opt.baud) {
+                // The line and its line feed take this long on the wire;
+                // a schedule, so that sleeping late does not add up.
+                auto wire = std::chrono::microseconds((line.size() + 1) * 10 * 1000000 / opt.baud);
+                wireFree = std::max(wireFree, std::chrono::steady_clock::now()) + wire;
+                std::this_thread::sleep_until(wireFree);
             }
             Transcribe("< ", raw);
             lastLine = std::chrono::steady_clock::now();

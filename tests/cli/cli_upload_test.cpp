@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench/upload_firmware.h"
+#include "tests/common/cli_run.h"
 #include "tests/common/sim_process.h"
 
 namespace
@@ -32,54 +33,13 @@ struct CliResult {
 CliResult RunCli(std::vector<std::string> args, const std::string &env = "",
                  const std::string &interruptAt = "")
 {
-    CliResult r;
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0)
-        return r;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        dup2(open("/dev/null", O_RDONLY), 0);
-        for (int fd : {out[0], out[1], err[0], err[1]})
-            close(fd);
-        if (!env.empty())
-            putenv(const_cast<char *>(env.c_str()));
-        args.insert(args.begin(), kCli);
-        std::vector<char *> argv;
-        for (std::string &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(kCli.c_str(), argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    close(err[1]);
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    bool interrupted = false;
-    while ((fds[0].fd >= 0 || fds[1].fd >= 0) && poll(fds, 2, 60000) > 0) {
-        for (int i = 0; i < 2; i++) {
-            char buf[4096];
-            if (!(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n <= 0) {
-                close(fds[i].fd);
-                fds[i].fd = -1;
-                continue;
-            }
-            (i == 0 ? r.out : r.err).append(buf, (size_t)n);
-        }
-        if (!interruptAt.empty() && !interrupted &&
-            r.out.find("\n" + interruptAt + "\n") != std::string::npos) {
-            kill(pid, SIGINT);
-            interrupted = true;
-        }
-    }
-    int status;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    std::function<bool(const std::string &)> when;
+    if (!interruptAt.empty())
+        when = [&](const std::string &out) {
+            return out.find("\n" + interruptAt + "\n") != std::string::npos;
+        };
+    CliRun r = RunCliProgram(args, when, SIGINT, env);
+    return {r.status, r.out, r.err};
 }
 
 std::string ReadAll(const std::string &path)

@@ -240,7 +240,7 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
         } else {
             verifyBytes_ += b;
             value = verifyBytes_;
-            total = firmware_.totalSize;
+            total = verifyTotalSet_ ? verifyTotal_ : firmware_.totalSize;
         }
         double percent = Percent(value, total);
         view_.SetGroupBar(group, BarPosition(percent));
@@ -398,6 +398,7 @@ UploadResult UploadRun::Verify(SioPort *port)
                          "Data mismatch at offset: %s",
                          (int)j, (int)i, addressText.c_str(), sizeText.c_str(), offsetText.c_str());
                 errorText = text;
+                mismatch = true;
                 _mem_free(buffer);
                 return UPLOAD_FAILED;
             }
@@ -408,6 +409,19 @@ UploadResult UploadRun::Verify(SioPort *port)
     return UPLOAD_OK;
 }
 
+UploadResult UploadRun::ReadFlash(SioPort *port)
+{
+    int r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this, read_.path.c_str(),
+                      read_.binary, read_.address, read_.length);
+    if (r < 0) {
+        run_take_error(errorCode, errorText);
+        return UPLOAD_FAILED;
+    }
+    if (r == 0)
+        return UPLOAD_TIMEOUT;
+    return stopRequested_.load() ? VERIFY_STOPPED : UPLOAD_OK;
+}
+
 UploadResult UploadRun::RunUpload(SioPort *port)
 {
     view_.RunBegin();
@@ -415,10 +429,19 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     errorText.clear();
     deviceLost = false;
     PlatSetLastError(0); // a lost device is told by this run's own failure
+    mismatch = false;
     RunProgress progress(firmware_, view_, stopRequested_);
+    if (job_ == RUN_JOB_READ)
+        progress.SetVerifyTotal(read_.length > 0 ? (uint32_t)read_.length : 0);
     progress_ = &progress;
 
     UploadResult result;
+    if (job_ != RUN_JOB_UPLOAD) {
+        result = job_ == RUN_JOB_READ ? ReadFlash(port) : Verify(port);
+        progress_ = nullptr;
+        view_.RunDone(result);
+        return result;
+    }
     int r = MdlUpdate(port, MDL_MODE_UPLOAD, ProgressCallback, this, filePath_.c_str(), false);
     if (r < 0) {
         run_take_error(errorCode, errorText);
@@ -478,6 +501,35 @@ RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string 
                  " - check that the instrument is powered on,\n"
                  "   running and its system interface is set to RS232";
         o.icon = RUN_ICON_STOP;
+        break;
+    }
+    return o;
+}
+
+RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
+                             const std::string &errorText, bool mismatch, bool deviceLost)
+{
+    RunOutcome o = RunOutcomeText(result, errorCode, errorText, deviceLost);
+    if (job == RUN_JOB_UPLOAD || result == UPLOAD_TIMEOUT)
+        return o;
+    const char *words = job == RUN_JOB_VERIFY ? "Verification" : "Read-back";
+    switch (result) {
+    case UPLOAD_OK:
+        o.text = std::string(words) + " successful.";
+        break;
+    case UPLOAD_STOPPED:
+    case VERIFY_STOPPED:
+        o.text = std::string(words) + " stopped by user.";
+        break;
+    case UPLOAD_FAILED:
+        if (mismatch) {
+            o.text = errorText;
+        } else {
+            // The upload's wording with the job's first word.
+            o.text = std::string(words) + " failed" + o.text.substr(std::strlen("Upload failed"));
+        }
+        break;
+    default:
         break;
     }
     return o;

@@ -103,6 +103,21 @@ class RunView
     virtual void RunDone(UploadResult result) = 0;
 };
 
+// What a run does on the instrument. An upload is the dialog's run; the
+// other two are the command-line tool's: the verification alone (then the
+// finish command), and the read-back of a flash range into a file.
+enum RunJob {
+    RUN_JOB_UPLOAD = 0,
+    RUN_JOB_VERIFY = 1,
+    RUN_JOB_READ = 2,
+};
+struct RunReadRequest {
+    std::string path; // "-": standard output
+    bool binary = false; // the data bytes; otherwise the S-records as received
+    uint32_t address = 0;
+    int32_t length = 0;
+};
+
 // The three groups as the worker's progress callback drives them. One per
 // run; used by the worker thread only.
 class RunProgress
@@ -118,6 +133,13 @@ class RunProgress
     static double Percent(uint32_t value, uint32_t total);
     static int BarPosition(double percent); // int(percent*100+0.5)
     static int ShownNumber(double percent); // int(percent+0.5)
+    // The bytes the Verifying group counts up to: the firmware's size
+    // unless a read-back of another length is set.
+    void SetVerifyTotal(uint32_t total)
+    {
+        verifyTotal_ = total;
+        verifyTotalSet_ = true;
+    }
 
   private:
     const Firmware &firmware_;
@@ -127,6 +149,8 @@ class RunProgress
     uint32_t verifyBytes_ = 0;
     int32_t verifyImage_ = 0;
     int32_t verifySegment_ = 0;
+    bool verifyTotalSet_ = false;
+    uint32_t verifyTotal_ = 0;
 };
 
 // One upload run of a firmware file on an open port.
@@ -137,6 +161,15 @@ class UploadRun
     ~UploadRun(); // waits for the worker and closes the port
     UploadRun(const UploadRun &) = delete;
     UploadRun &operator=(const UploadRun &) = delete;
+
+    // What the next run does; an upload unless set.
+    void SetJob(RunJob job) { job_ = job; }
+    void SetReadRequest(const RunReadRequest &request)
+    {
+        job_ = RUN_JOB_READ;
+        read_ = request;
+    }
+    RunJob Job() const { return job_; }
 
     // Takes over the port and starts the worker. When the worker cannot be
     // started, logs it, closes the port and returns false.
@@ -157,11 +190,13 @@ class UploadRun
     int errorCode = -1;    // -1 none; otherwise the mdl error state's code
     std::string errorText; // empty: no reason known
     bool deviceLost = false; // the run failed because the device went away
+    bool mismatch = false; // the failure is a read-back that differs from the file
 
   private:
     static bool ProgressCallback(int event, void *context, uint32_t a, uint32_t b,
                                  const char *line);
     UploadResult Verify(SioPort *port);
+    UploadResult ReadFlash(SioPort *port);
 
     const Firmware &firmware_;
     std::string filePath_;
@@ -171,6 +206,8 @@ class UploadRun
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> workerRunning_{false};
     RunProgress *progress_ = nullptr;
+    RunJob job_ = RUN_JOB_UPLOAD;
+    RunReadRequest read_;
 };
 
 // Makes the next UploadRun::Start fail as if no thread could be created
@@ -190,5 +227,11 @@ struct RunOutcome {
 // deviceLost adds RUN_PORT_LOST_ADVICE to a failure.
 RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText,
                           bool deviceLost = false);
+RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText);
+// The outcome of any job: an upload's is RunOutcomeText's; the others use
+// their own words in the same forms. A verification that found a
+// difference says only that (mismatch set, its text in errorText).
+RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
+                             const std::string &errorText, bool mismatch);
 // After the message: the log line of a failed run (nothing for the others).
 void RunLogOutcome(UploadResult result, const std::string &errorText);

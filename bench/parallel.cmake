@@ -1,0 +1,10 @@
+# The several-ports benchmark; included from bench/CMakeLists.txt.
+add_executable(bench_parallel ${CMAKE_CURRENT_LIST_DIR}/parallel.cpp)
+set_target_properties(bench_parallel PROPERTIES OUTPUT_NAME parallel)
+target_link_libraries(bench_parallel PRIVATE mirdel_core)
+target_compile_definitions(bench_parallel PRIVATE MIRDEL_BIN_DIR="${CMAKE_BINARY_DIR}")
+foreach(t mirdel-sim mirdel-cli)
+  if(TARGET ${t})
+    add_dependencies(bench_parallel ${t})
+  endif()
+endforeach()

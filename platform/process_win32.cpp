@@ -1,0 +1,111 @@
+// Children by CreateProcess. A child starts in a process group of its own,
+// where the console's Ctrl-C does not reach it; the parent passes a stop on
+// as Ctrl-Break to that group.
+#include <windows.h>
+
+#include "platform/process.h"
+
+#include <fcntl.h>
+#include <io.h>
+
+#include "support/winerr.h"
+
+struct PlatProcess {
+    PROCESS_INFORMATION info;
+    FILE *out;
+};
+
+// One argument quoted for the child's command-line parser.
+static std::string process_quote(const std::string &arg)
+{
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos)
+        return arg;
+    std::string q = "\"";
+    size_t slashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            slashes++;
+            continue;
+        }
+        q.append(c == '"' ? 2 * slashes + 1 : slashes, '\\');
+        slashes = 0;
+        q += c;
+    }
+    q.append(2 * slashes, '\\');
+    return q + "\"";
+}
+
+PlatProcess *PlatProcessStart(const std::string &path, const std::vector<std::string> &args,
+                              std::string &error)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
+        error = std::string("CreatePipe(): ") + WinLastErrStr();
+        return nullptr;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             OPEN_EXISTING, 0, nullptr);
+    std::string line;
+    for (const std::string &a : args)
+        line += (line.empty() ? "" : " ") + process_quote(a);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = nul;
+    si.hStdOutput = writeEnd;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PlatProcess *p = new PlatProcess{};
+    BOOL ok = CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, TRUE,
+                             CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &si, &p->info);
+    if (!ok)
+        error = std::string("CreateProcess(): ") + WinLastErrStr();
+    CloseHandle(writeEnd);
+    if (nul != INVALID_HANDLE_VALUE)
+        CloseHandle(nul);
+    if (!ok) {
+        CloseHandle(readEnd);
+        delete p;
+        return nullptr;
+    }
+    int fd = _open_osfhandle((intptr_t)readEnd, _O_RDONLY);
+    p->out = fd >= 0 ? _fdopen(fd, "r") : nullptr;
+    if (!p->out) {
+        error = "_fdopen() failed";
+        TerminateProcess(p->info.hProcess, 1);
+        PlatProcessWait(p);
+        return nullptr;
+    }
+    return p;
+}
+
+FILE *PlatProcessOutput(PlatProcess *process)
+{
+    return process->out;
+}
+
+void PlatProcessStop(PlatProcess *process)
+{
+    GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process->info.dwProcessId);
+}
+
+int PlatProcessWait(PlatProcess *process)
+{
+    WaitForSingleObject(process->info.hProcess, INFINITE);
+    DWORD code = 0;
+    int status = GetExitCodeProcess(process->info.hProcess, &code) ? (int)code : -1;
+    CloseHandle(process->info.hProcess);
+    CloseHandle(process->info.hThread);
+    if (process->out)
+        std::fclose(process->out);
+    delete process;
+    return status;
+}
+
+std::string PlatSelfPath(const char *argv0)
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+    return n > 0 && n < sizeof path ? std::string(path, n) : std::string(argv0);
+}
