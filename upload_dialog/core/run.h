@@ -227,11 +227,10 @@ struct RunOutcome {
 // deviceLost adds RUN_PORT_LOST_ADVICE to a failure.
 RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText,
                           bool deviceLost = false);
-RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText);
 // The outcome of any job: an upload's is RunOutcomeText's; the others use
 // their own words in the same forms. A verification that found a
 // difference says only that (mismatch set, its text in errorText).
 RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
-                             const std::string &errorText, bool mismatch);
+                             const std::string &errorText, bool mismatch, bool deviceLost = false);
 // After the message: the log line of a failed run (nothing for the others).
 void RunLogOutcome(UploadResult result, const std::string &errorText);
