@@ -231,6 +231,7 @@ RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string 
 // their own words in the same forms. A verification that found a
 // difference says only that (mismatch set, its text in errorText).
 RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
-                             const std::string &errorText, bool mismatch, bool deviceLost = false);
+                             const std::string &errorText, bool mismatch,
+                             bool deviceLost = false);
 // After the message: the log line of a failed run (nothing for the others).
 void RunLogOutcome(UploadResult result, const std::string &errorText);
