@@ -201,8 +201,10 @@ int main(int argc, char **argv)
         {"line-delay", required_argument, nullptr, O_LDELAY},
         {"baud", required_argument, nullptr, O_BAUD},
         {"help", no_argument, nullptr, O_HELP},
-        O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP, O_VERSION,
-        O_FLASH, O_PACE
+        {"flash-dump", required_argument, nullptr, O_DUMP},
+        {"version", no_argument, nullptr, O_VERSION},
+        {"flash", required_argument, nullptr, O_FLASH},
+        {"pace-received", no_argument, nullptr, O_PACE},
         {nullptr, 0, nullptr, 0},
     };
 
