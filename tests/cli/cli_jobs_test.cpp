@@ -18,6 +18,7 @@
 #include "firmware/mdl.h"
 #include "tests/common/cli_run.h"
 #include "tests/common/sim_process.h"
+#include "upload_dialog/core/run.h"
 #include "upload_dialog/core/scan.h"
 
 namespace
@@ -208,11 +209,10 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
                           "Upload failed. The instrument returned the following error:\n\nNot today",
                           "UPLOAD_FAILED", 2, 1, "Not today"};
     const Port slow = {{"--line-delay", "20"}, "Upload stopped by user.", "UPLOAD_STOPPED", 1, -1, ""};
-    const Port noPort = {{"none"},
-                         "Cannot open serial port:\n\n" + missing +
-                             ": No such file or directory <ERROR_FILE_NOT_FOUND>",
-                         "PORT_FAILED", 5, -1,
-                         missing + ": No such file or directory <ERROR_FILE_NOT_FOUND>"};
+    const std::string noPortText = missing + ": No such file or directory <ERROR_FILE_NOT_FOUND>"
+                                             "\n\n" RUN_PORT_MISSING_ADVICE;
+    const Port noPort = {{"none"}, "Cannot open serial port:\n\n" + noPortText, "PORT_FAILED", 5,
+                         -1, noPortText};
     struct Case {
         const char *name;
         std::vector<Port> ports;
