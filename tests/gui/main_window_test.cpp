@@ -120,12 +120,11 @@ class TestMainWindow : public QObject
 
         QString shown;
         WhenModal<CMyFileDialog>([&](CMyFileDialog *fd) {
-            fd->selectFile(QString::fromStdString(firmwarePath_));
             WhenModal<CDownloadDlg>([&](CDownloadDlg *up) {
                 shown = up->findChild<QLineEdit *>("locationField")->text();
                 up->reject();
             });
-            QMetaObject::invokeMethod(fd, "accept");
+            QVERIFY(ChooseFile(fd, QString::fromStdString(firmwarePath_)));
         });
         dlg.OnUploadButton();
         QCOMPARE(shown, tmp_.path());
