@@ -2,6 +2,7 @@
 // statuses, outcome texts, progress lines, Ctrl-C and the log file.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -27,10 +29,34 @@ struct CliResult {
     std::string out, err;
 };
 
-// Runs mirdel-cli without a terminal; with interruptAt, sends SIGINT once
-// that line has appeared on its standard output.
+// Whether sig is still pending for any thread of process pid: until it is
+// not, its handler has not run.
+bool SignalPending(pid_t pid, int sig)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR *dir = opendir(tasks.c_str());
+    if (!dir)
+        return false;
+    bool pending = false;
+    while (dirent *e = readdir(dir)) {
+        if (e->d_name[0] == '.')
+            continue;
+        std::ifstream status(tasks + "/" + e->d_name + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0)
+                pending = pending || (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+        }
+    }
+    closedir(dir);
+    return pending;
+}
+
+// Runs mirdel-cli without a terminal. With holder (a simulator with a hold
+// fault), presses Ctrl-C while the simulator holds its answer and releases
+// the answer once the program has taken the signal, so that the stop is
+// seen in the phase of the hold whatever the scheduling.
 CliResult RunCli(std::vector<std::string> args, const std::string &env = "",
-                 const std::string &interruptAt = "")
+                 const SimProcess *holder = nullptr)
 {
     CliResult r;
     int out[2], err[2];
@@ -56,11 +82,14 @@ CliResult RunCli(std::vector<std::string> args, const std::string &env = "",
     close(out[1]);
     close(err[1]);
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    bool interrupted = false;
-    while ((fds[0].fd >= 0 || fds[1].fd >= 0) && poll(fds, 2, 60000) > 0) {
+    enum { WAITING, INTERRUPTED, RELEASED } step = holder ? WAITING : RELEASED;
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while ((fds[0].fd >= 0 || fds[1].fd >= 0) && std::chrono::steady_clock::now() < end) {
+        if (poll(fds, 2, step == RELEASED ? 1000 : 2) < 0)
+            break;
         for (int i = 0; i < 2; i++) {
             char buf[4096];
-            if (!(fds[i].revents & (POLLIN | POLLHUP)))
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
                 continue;
             ssize_t n = read(fds[i].fd, buf, sizeof buf);
             if (n <= 0) {
@@ -70,12 +99,21 @@ CliResult RunCli(std::vector<std::string> args, const std::string &env = "",
             }
             (i == 0 ? r.out : r.err).append(buf, (size_t)n);
         }
-        if (!interruptAt.empty() && !interrupted &&
-            r.out.find("\n" + interruptAt + "\n") != std::string::npos) {
+        if (step == WAITING && holder->WaitHeld(1, 0)) {
             kill(pid, SIGINT);
-            interrupted = true;
+            step = INTERRUPTED;
+        } else if (step == INTERRUPTED && !SignalPending(pid, SIGINT)) {
+            holder->Release();
+            step = RELEASED;
         }
     }
+    if (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        r.err += "[the program hangs: killed]";
+        kill(pid, SIGKILL);
+    }
+    for (pollfd &p : fds)
+        if (p.fd >= 0)
+            close(p.fd);
     int status;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -106,7 +144,8 @@ TEST(CliUpload, OutcomesAndExitStatuses)
     ASSERT_TRUE(UploadWriteFile(fw, UploadFirmwareText(kLayout, 32, 5)));
     struct Case {
         std::vector<std::string> sim, args;
-        std::string env, interruptAt;
+        std::string env;
+        const char *interruptIn; // Ctrl-C in this phase (of the hold fault)
         int status;
         std::string err; // its beginning
     };
@@ -134,8 +173,8 @@ TEST(CliUpload, OutcomesAndExitStatuses)
          2,
          "Upload failed. The instrument returned the following error:\n\nUpdate not allowed\n"},
         {{"--fault", "record:3:silent"}, {}, "MIRDEL_PORT_TIMEOUT_MS=300", "", 3, timeout},
-        {{"--line-delay", "5"}, {}, "", " Uploading 10%", 1, ""},
-        {{"--line-delay", "5"}, {}, "", " Verifying ...", 1, ""},
+        {{"--fault", "record:20:hold"}, {}, "", "upload", 1, ""},
+        {{"--fault", "readback:5:hold"}, {}, "", "verification", 1, ""},
     };
     for (const Case &c : cases) {
         SimProcess sim(c.sim);
@@ -143,8 +182,9 @@ TEST(CliUpload, OutcomesAndExitStatuses)
         args.insert(args.end(), c.args.begin(), c.args.end());
         args.push_back(fw);
         std::remove(log.c_str());
-        CliResult r = RunCli(args, c.env, c.interruptAt);
-        SCOPED_TRACE(args[3] + " " + c.interruptAt);
+        const std::string interruptIn = c.interruptIn;
+        CliResult r = RunCli(args, c.env, interruptIn.empty() ? nullptr : &sim);
+        SCOPED_TRACE(args[3] + " " + interruptIn);
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
         std::vector<std::string> rx = sim.Received();
@@ -162,10 +202,10 @@ TEST(CliUpload, OutcomesAndExitStatuses)
         } else {
             EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL DONE"), 0);
         }
-        if (c.interruptAt == " Uploading 10%") {
+        if (interruptIn == "upload") {
             EXPECT_NE(r.err.find("Upload stopped by user.\n"), std::string::npos) << r.err;
             EXPECT_EQ(r.out.find("Writing"), std::string::npos);
-        } else if (!c.interruptAt.empty()) {
+        } else if (!interruptIn.empty()) {
             EXPECT_NE(r.err.find("Verification stopped by user.\n"), std::string::npos) << r.err;
             EXPECT_EQ(r.out.find("Verifying ... done."), std::string::npos);
         }
