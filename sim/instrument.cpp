@@ -30,7 +30,7 @@ const NameOf kKinds[] = {
     {"long", (int)FaultKind::Long},       {"nul", (int)FaultKind::Nul},
     {"soh", (int)FaultKind::Soh},         {"printf", (int)FaultKind::Printf},
     {"cr", (int)FaultKind::Cr},           {"badsum", (int)FaultKind::BadSum},
-    {"dup", (int)FaultKind::Dup},
+    {"dup", (int)FaultKind::Dup},         {"hold", (int)FaultKind::Hold},
 };
 
 template <size_t N> bool Lookup(const NameOf (&table)[N], const std::string &name, int &value)
@@ -240,6 +240,11 @@ bool Instrument::Answer(Phase phase, unsigned long index, const std::string &nor
         // calling here; anywhere else the host meets it as a refusal.
         SendLine(RetryLine(t));
         return false;
+    case FaultKind::Hold:
+        if (link_.hold)
+            link_.hold();
+        SendLine(normal);
+        return true;
     case FaultKind::BadSum:
     case FaultKind::Dup:
         // Handled where the phase knows what to repeat.
@@ -409,6 +414,12 @@ void Instrument::OnEndMark()
     if (f && f->kind == FaultKind::Hangup) {
         Hangup();
         return;
+    }
+    if (f && f->kind == FaultKind::Hold) {
+        // Held before the flash writing, which then goes on as normal.
+        if (link_.hold)
+            link_.hold();
+        f = nullptr;
     }
     // Write the upload into flash, then report the writing in steps.
     uint64_t total = 0;

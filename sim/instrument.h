@@ -44,6 +44,7 @@ enum class FaultKind {
     Cr,      // the normal answer ended by a carriage return only
     BadSum,  // read-back only: the record with a wrong checksum (text: how often)
     Dup,     // read-back only: the record sent twice
+    Hold,    // the normal answer, sent only once the simulator is released
 };
 
 struct Fault {
@@ -90,6 +91,9 @@ struct Link {
     std::function<void(const std::string &bytes)> send; // raw bytes, line end included
     std::function<void()> hangup;
     std::function<void(unsigned ms)> pause;
+    // Blocks until whoever drives the simulator releases it (a held answer);
+    // absent: nothing is held.
+    std::function<void()> hold;
 };
 
 class Instrument {

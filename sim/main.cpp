@@ -69,6 +69,8 @@ const char kUsage[] =
     "             cr             the normal answer ended by CR only\n"
     "             badsum[:T]     read-back: the record with a wrong checksum, T times\n"
     "             dup            read-back: the record sent twice\n"
+    "             hold           the normal answer, held until the simulator gets\n"
+    "                            SIGUSR1 (\"# held\" in the transcript meanwhile)\n"
     "  --flash FILE         start with the S-record file FILE in flash, as if it\n"
     "                       had been uploaded (may be repeated)\n"
     "  --corrupt ADDR       flip the flash byte at ADDR before the first read-back\n"
@@ -97,8 +99,10 @@ const char kUsage[] =
     "usage error, 1 when the pseudo-terminal cannot be made.\n";
 
 volatile sig_atomic_t g_stop = 0;
+volatile sig_atomic_t g_release = 0;
 
 void OnSignal(int) { g_stop = 1; }
+void OnRelease(int) { g_release = 1; }
 
 FILE *g_transcript = nullptr;
 
@@ -322,6 +326,8 @@ int main(int argc, char **argv)
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = OnRelease;
+    sigaction(SIGUSR1, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     printf("%s\n", slavePath);
@@ -344,6 +350,15 @@ int main(int argc, char **argv)
         hung = true;
     };
     simLink.pause = [](unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+    // A test waits for "# held" in the transcript, does what it must while
+    // the host waits for the answer, and then sends SIGUSR1.
+    simLink.hold = [&]() {
+        Transcribe("# ", "held");
+        while (!g_release && !g_stop)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        g_release = 0;
+        Transcribe("# ", "released");
+    };
 
     sim::Instrument inst(opt, simLink);
     for (Firmware &firmware : preload) {

@@ -2,6 +2,7 @@
 // statuses, outcome texts, progress lines, Ctrl-C and the log file.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -28,17 +30,20 @@ struct CliResult {
     std::string out, err;
 };
 
-// Runs mirdel-cli without a terminal; with interruptAt, sends SIGINT once
-// that line has appeared on its standard output.
+// Runs mirdel-cli without a terminal. With holder (a simulator with a hold
+// fault), presses Ctrl-C while the simulator holds its answer and releases
+// the answer once the program has taken the signal, so that the stop is
+// seen in the phase of the hold whatever the scheduling.
 CliResult RunCli(std::vector<std::string> args, const std::string &env = "",
-                 const std::string &interruptAt = "")
+                 const SimProcess *holder = nullptr)
 {
     std::function<bool(const std::string &)> when;
-    if (!interruptAt.empty())
-        when = [&](const std::string &out) {
-            return out.find("\n" + interruptAt + "\n") != std::string::npos;
-        };
-    CliRun r = RunCliProgram(args, when, SIGINT, env);
+    std::function<void()> release;
+    if (holder) {
+        when = [holder](const std::string &) { return holder->WaitHeld(1, 0); };
+        release = [holder]() { holder->Release(); };
+    }
+    CliRun r = RunCliProgram(args, when, SIGINT, env, release);
     return {r.status, r.out, r.err};
 }
 
@@ -66,7 +71,8 @@ TEST(CliUpload, OutcomesAndExitStatuses)
     ASSERT_TRUE(UploadWriteFile(fw, UploadFirmwareText(kLayout, 32, 5)));
     struct Case {
         std::vector<std::string> sim, args;
-        std::string env, interruptAt;
+        std::string env;
+        const char *interruptIn; // Ctrl-C in this phase (of the hold fault)
         int status;
         std::string err; // its beginning
     };
@@ -95,8 +101,8 @@ TEST(CliUpload, OutcomesAndExitStatuses)
          2,
          "Upload failed. The instrument returned the following error:\n\nUpdate not allowed\n"},
         {{"--fault", "record:3:silent"}, {}, "MIRDEL_PORT_TIMEOUT_MS=300", "", 3, timeout},
-        {{"--line-delay", "5"}, {}, "", " Uploading 10%", 1, ""},
-        {{"--line-delay", "5"}, {}, "", " Verifying ...", 1, ""},
+        {{"--fault", "record:20:hold"}, {}, "", "upload", 1, ""},
+        {{"--fault", "readback:5:hold"}, {}, "", "verification", 1, ""},
     };
     for (const Case &c : cases) {
         SimProcess sim(c.sim);
@@ -104,8 +110,9 @@ TEST(CliUpload, OutcomesAndExitStatuses)
         args.insert(args.end(), c.args.begin(), c.args.end());
         args.push_back(fw);
         std::remove(log.c_str());
-        CliResult r = RunCli(args, c.env, c.interruptAt);
-        SCOPED_TRACE(args[3] + " " + c.interruptAt);
+        const std::string interruptIn = c.interruptIn;
+        CliResult r = RunCli(args, c.env, interruptIn.empty() ? nullptr : &sim);
+        SCOPED_TRACE(args[3] + " " + interruptIn);
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(r.err.substr(0, c.err.size()), c.err);
         std::vector<std::string> rx = sim.Received();
@@ -123,10 +130,10 @@ TEST(CliUpload, OutcomesAndExitStatuses)
         } else {
             EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL DONE"), 0);
         }
-        if (c.interruptAt == " Uploading 10%") {
+        if (interruptIn == "upload") {
             EXPECT_NE(r.err.find("Upload stopped by user.\n"), std::string::npos) << r.err;
             EXPECT_EQ(r.out.find("Writing"), std::string::npos);
-        } else if (!c.interruptAt.empty()) {
+        } else if (!interruptIn.empty()) {
             EXPECT_NE(r.err.find("Verification stopped by user.\n"), std::string::npos) << r.err;
             EXPECT_EQ(r.out.find("Verifying ... done."), std::string::npos);
         }

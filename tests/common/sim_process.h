@@ -129,6 +129,35 @@ public:
 
     const std::string &TranscriptPath() const { return transcript_; }
 
+    // Waits until the transcript holds line at least count times, at most
+    // timeoutMs (a bound against hangs only); false when it never did.
+    bool WaitForLine(const std::string &line, size_t count = 1, int timeoutMs = 60000) const
+    {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        for (;;) {
+            size_t n = 0;
+            for (const std::string &l : Transcript())
+                n += l == line;
+            if (n >= count)
+                return true;
+            if (std::chrono::steady_clock::now() >= end)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+
+    // A "hold" fault: waits until the simulator holds its answer for the
+    // count-th time ("# held"); Release lets it send the answer.
+    bool WaitHeld(size_t count = 1, int timeoutMs = 60000) const
+    {
+        return WaitForLine("# held", count, timeoutMs);
+    }
+    void Release() const
+    {
+        if (pid_ > 0)
+            kill(pid_, SIGUSR1);
+    }
+
 private:
     int Wait()
     {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -159,10 +160,34 @@ TEST_F(Scan, ModificationTimeInLocalTime)
     std::ofstream(path) << S0("0") << "\n";
     std::chrono::sys_seconds when = std::chrono::sys_days{std::chrono::year{2021} / 6 / 15} + std::chrono::hours{10};
     fs::last_write_time(path, std::chrono::file_clock::from_sys(when));
-    ASSERT_EQ(ScanFirmwareFile(path.c_str(), &fw, &info, &message), 1);
-    ASSERT_TRUE(info.modifiedValid) << info.modifiedError;
     std::time_t expected = std::chrono::system_clock::to_time_t(when);
-    EXPECT_EQ(info.modifiedTime, expected);
-    std::tm copy = info.modified;
-    EXPECT_EQ(std::mktime(&copy), expected); // local calendar fields
+    // 10:00 UTC in zones other than UTC, one of them a day behind.
+    struct Zone {
+        const char *tz;
+        int mday, hour, min;
+    };
+    const Zone zones[] = {{"XST-05:30", 15, 15, 30}, {"YST+11", 14, 23, 0}};
+    const char *saved = std::getenv("TZ");
+    const std::string before = saved ? saved : "";
+    for (const Zone &z : zones) {
+        SCOPED_TRACE(z.tz);
+        setenv("TZ", z.tz, 1);
+        tzset();
+        MdlFirmwareRelease(&fw);
+        ASSERT_EQ(ScanFirmwareFile(path.c_str(), &fw, &info, &message), 1);
+        ASSERT_TRUE(info.modifiedValid) << info.modifiedError;
+        EXPECT_EQ(info.modifiedTime, expected);
+        EXPECT_EQ(info.modified.tm_year, 121);
+        EXPECT_EQ(info.modified.tm_mon, 5);
+        EXPECT_EQ(info.modified.tm_mday, z.mday);
+        EXPECT_EQ(info.modified.tm_hour, z.hour);
+        EXPECT_EQ(info.modified.tm_min, z.min);
+        std::tm copy = info.modified;
+        EXPECT_EQ(std::mktime(&copy), expected);
+    }
+    if (saved)
+        setenv("TZ", before.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }

@@ -98,10 +98,33 @@ class TestAdvancedDialog : public QObject
         QVERIFY(tree->rootIsDecorated());
         QVERIFY(tree->isHeaderHidden());
 
-        // Expanding draws without trouble and shows the segments.
+        // What the tree draws beside an image: a boxed plus while it is
+        // collapsed, a boxed minus once it is open, and the dotted line to
+        // each segment, whose rows only then show.
+        QTreeWidgetItem *first = tree->topLevelItem(0);
+        const int step = tree->indentation();
+        const QRgb text = tree->palette().color(QPalette::Text).rgb();
+        const QRgb base = tree->palette().color(QPalette::Base).rgb();
+        const QRgb line = tree->palette().color(QPalette::Dark).rgb();
+        auto pixel = [&](int x, int y) {
+            return tree->viewport()->grab().toImage().pixel(x, y);
+        };
+        auto midY = [&](QTreeWidgetItem *item) {
+            QRect row = tree->visualItemRect(item);
+            return row.top() + row.height() / 2;
+        };
+        QVERIFY(!tree->visualItemRect(first->child(0)).isValid());
+        QCOMPARE(pixel(step / 2 - 2, midY(first)), text); // the bar
+        QCOMPARE(pixel(step / 2, midY(first) - 2), text); // the plus's upright
+        QCOMPARE(pixel(step / 2 - 4, midY(first)), line); // the box
         tree->expandAll();
-        QVERIFY(!tree->grab().isNull());
-        QVERIFY(tree->visualItemRect(tree->topLevelItem(0)->child(0)).isValid());
+        QVERIFY(tree->visualItemRect(first->child(0)).isValid());
+        QCOMPARE(pixel(step / 2 - 2, midY(first)), text);
+        QCOMPARE(pixel(step / 2, midY(first) - 2), base); // a minus now
+        int dots = 0;
+        for (int x = step + step / 2; x < 2 * step - 2; x++)
+            dots += pixel(x, midY(first->child(0))) == line;
+        QVERIFY2(dots >= 2, qPrintable(QString::number(dots))); // one pixel in three
 
         QPushButton *ok = dlg.findChild<QPushButton *>("okButton");
         QVERIFY(ok->isDefault());

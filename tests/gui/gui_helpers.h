@@ -4,12 +4,19 @@
 #pragma once
 
 #include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -52,7 +59,8 @@ inline QObject &WhenModalOwner()
     return owner;
 }
 
-// Drops the watchers still waiting, so that none outlives its test.
+// Drops the watchers still waiting, so that none outlives its test. Call it
+// from the test class's cleanup().
 inline void CancelWhenModal()
 {
     for (QObject *o : WhenModalOwner().children())
@@ -60,28 +68,66 @@ inline void CancelWhenModal()
 }
 
 // Calls handler with the application's active modal window as soon as one
-// of type T is up (polling from the event loop that runs it). Gives up after
-// timeoutMs.
-template <typename T> void WhenModal(std::function<void(T *)> handler, int timeoutMs = 10000)
+// of type T is up and visible (looked for every 10 ms from whatever event
+// loop runs, normally the exec() that shows it). The handler must close the
+// window before it returns (reject(), accept(), a click or key that closes
+// it); it may register further watchers for windows that come next.
+//
+// Neither a handler that did not take nor a window that never came can hang
+// the test: a window still open after its handler has run is closed with
+// QDialog::done(Rejected) and the test fails with a message, and so does a
+// window that is not up within timeoutMs (a bound against hangs only).
+template <typename T>
+void WhenModal(std::function<void(T *)> handler, int timeoutMs = 60000,
+               std::source_location where = std::source_location::current())
 {
     auto *timer = new QTimer(&WhenModalOwner());
-    auto elapsed = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, [timer, handler, elapsed, timeoutMs] {
-        *elapsed += 10;
-        if (T *w = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            if (w->isVisible()) {
-                timer->stop();
-                timer->deleteLater();
-                handler(w);
-                return;
-            }
-        }
-        if (*elapsed > timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(timer, &QTimer::timeout, [timer, handler, clock, timeoutMs, where] {
+        auto fail = [&where](const QString &what) {
+            QTest::qFail(qPrintable("WhenModal<" + QString(T::staticMetaObject.className()) +
+                                    ">: " + what),
+                         where.file_name(), static_cast<int>(where.line()));
+        };
+        T *w = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (w && w->isVisible()) {
             timer->stop();
             timer->deleteLater();
+            QPointer<QWidget> window(w);
+            handler(w);
+            if (window && window->isVisible()) {
+                fail("'" + window->windowTitle() + "' still open after its handler; closed");
+                if (auto *d = qobject_cast<QDialog *>(window.data()))
+                    d->done(QDialog::Rejected);
+                else
+                    window->close();
+            }
+            return;
+        }
+        if (clock.elapsed() > timeoutMs) {
+            timer->stop();
+            timer->deleteLater();
+            fail(QString("no such window within %1 ms").arg(timeoutMs));
         }
     });
     timer->start(10);
+}
+
+// Puts path into a file dialog's file name field and accepts the dialog;
+// false when the dialog does not take it (it is then still open).
+// selectFile() would not do: it leaves the field alone while the field has
+// the focus, which it gets as soon as the window is activated.
+inline bool ChooseFile(QFileDialog *dialog, const QString &path)
+{
+    auto *field = dialog->findChild<QLineEdit *>("fileNameEdit");
+    if (!field)
+        return false;
+    field->setText(path);
+    if (dialog->selectedFiles() != QStringList{path})
+        return false;
+    static_cast<QDialog *>(dialog)->accept(); // QFileDialog's own, checking the file
+    return !dialog->isVisible();
 }
 
 // One image of a firmware file: S0 with the base address and name, data

@@ -12,11 +12,13 @@
 #include <QTest>
 
 #include <clocale>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "app/mirdeldlg.h"
 #include "app/myfiledialog.h"
+#include "platform/ports.h"
 #include "tests/gui/gui_helpers.h"
 #include "upload_dialog/downloaddlg.h"
 
@@ -189,12 +191,11 @@ class TestMainWindow : public QObject
 
         QString shown;
         WhenModal<CMyFileDialog>([&](CMyFileDialog *fd) {
-            fd->selectFile(QString::fromStdString(firmwarePath_));
             WhenModal<CDownloadDlg>([&](CDownloadDlg *up) {
                 shown = up->findChild<QLineEdit *>("locationField")->text();
                 up->reject();
             });
-            QMetaObject::invokeMethod(fd, "accept");
+            QVERIFY(ChooseFile(fd, QString::fromStdString(firmwarePath_)));
         });
         dlg.OnUploadButton();
         QCOMPARE(shown, tmp_.path());
@@ -253,14 +254,24 @@ class TestMainWindow : public QObject
         for (auto &w : words)
             argv.push_back(w.data());
         argv.push_back(nullptr);
+        // The system knows one serial device, ttyUSB7 (a tree in the shape
+        // of /sys/class/tty); the list starts with the two fixed names.
+        const std::string sys = tmp_.path().toStdString() + "/sys";
+        std::filesystem::create_directories(sys + "/class/tty/ttyUSB7");
+        std::filesystem::create_directory_symlink("../../devices/ttyUSB7",
+                                                  sys + "/class/tty/ttyUSB7/device");
+        PlatSetPortListRoot(sys.c_str());
+        theApp.ports.clear();
         MessageRecorder boxes;
         WhenModal<CMirdelDlg>(
             [](CMirdelDlg *main) { main->findChild<QPushButton *>("closeButton")->click(); });
         QCOMPARE(theApp.InitInstance(static_cast<int>(words.size()), argv.data()), 0);
+        PlatSetPortListRoot(nullptr);
         QVERIFY(boxes.messages.empty());
         QVERIFY(theApp.haveFirmwareArg);
         QCOMPARE(theApp.firmwareArg, firmwarePath_);
-        QVERIFY(theApp.ports.size() >= 2);
+        const char *const *fixed = PlatFixedPortNames();
+        QCOMPARE(theApp.ports, std::vector<std::string>({fixed[0], fixed[1], "ttyUSB7"}));
 
         std::stringstream text;
         text << std::ifstream(log).rdbuf();

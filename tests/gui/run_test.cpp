@@ -121,7 +121,13 @@ class TestUploadRun : public QObject
     void fullRun()
     {
         QFETCH(bool, verify);
-        SimProcess sim({"--flash-delay", "60", "--line-delay", "1"});
+        // The simulator holds an answer in each phase that runs, so that what
+        // the groups show meanwhile is seen whatever the scheduling.
+        std::vector<std::string> options = {"--fault", "record:10:hold", "--fault",
+                                            "flash:1:hold"};
+        if (verify)
+            options.insert(options.end(), {"--fault", "readback:5:hold"});
+        SimProcess sim(options);
         CDownloadDlg dlg;
         MessageRecorder boxes;
         GroupsShown atBox; // the box comes before the dialog is made idle
@@ -130,14 +136,15 @@ class TestUploadRun : public QObject
         // Every label text and boldness the groups pass through.
         std::set<QString> labels[3];
         bool boldSeen[3] = {false, false, false};
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, [&] {
+        auto sample = [&] {
             GroupsShown s = Shown(&dlg);
             for (int g = 0; g < 3; g++) {
                 labels[g].insert(s.label[g]);
                 boldSeen[g] = boldSeen[g] || s.bold[g];
             }
-        });
+        };
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, sample);
         watch.start(2);
         Start(dlg, Firmware("full.srec", 6000), sim, verify);
 
@@ -152,11 +159,20 @@ class TestUploadRun : public QObject
         QVERIFY(!dlg.close()); // the window's Close command is refused
         QVERIFY(dlg.isVisible());
 
+        int groups = verify ? 3 : 2;
+        for (int g = 0; g < groups; g++) {
+            // The hold may come before the worker has shown the phase (the
+            // flash indication is held as soon as "." is in); it shows it
+            // while it waits.
+            QTRY_VERIFY_WITH_TIMEOUT(sim.WaitHeld(g + 1, 0), 60000);
+            QTRY_COMPARE_WITH_TIMEOUT(Shown(&dlg).label[g], QString(kPlain[g]) + " ...", 60000);
+            sample();
+            sim.Release();
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!boxes.messages.empty(), 60000);
         QCOMPARE(boxes.messages.size(), size_t(1));
         QCOMPARE(boxes.Text(0), std::string("Upload successful."));
         QCOMPARE(boxes.messages[0].icon, APP_ICON_INFORMATION);
-        int groups = verify ? 3 : 2;
         for (int g = 0; g < 3; g++) {
             bool ran = g < groups;
             QCOMPARE(atBox.label[g], QString(kPlain[g]) + (ran ? " ... done." : ""));
@@ -191,9 +207,10 @@ class TestUploadRun : public QObject
     {
         QTest::addColumn<QStringList>("simOptions");
         QTest::addColumn<QString>("waitFor"); // the group under way when Stop is pressed
-        QTest::newRow("during the upload") << QStringList{"--line-delay", "10"} << "upload";
+        // The simulator holds an answer in that group while Stop is pressed.
+        QTest::newRow("during the upload") << QStringList{"--fault", "record:20:hold"} << "upload";
         QTest::newRow("during flash writing")
-            << QStringList{"--flash-delay", "300", "--flash-step", "1024"} << "flash";
+            << QStringList{"--fault", "flash:2:hold", "--flash-step", "1024"} << "flash";
     }
 
     void stop()
@@ -208,7 +225,9 @@ class TestUploadRun : public QObject
         CDownloadDlg dlg;
         Start(dlg, Firmware("slow.srec", 32 * 400), sim);
         QVERIFY(dlg.Running());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.WaitHeld(1, 0), 60000);
         QProgressBar *bar = dlg.findChild<QProgressBar *>(waitFor + "Bar");
+        // The reports before the hold may still be on their way.
         QTRY_VERIFY_WITH_TIMEOUT(bar->value() > 0, 20000);
         QVERIFY(bar->value() < RUN_BAR_MAX);
         QTest::keyClick(&dlg, Qt::Key_Escape); // Esc is Stop during a run
@@ -220,6 +239,7 @@ class TestUploadRun : public QObject
         GroupsShown atStop = Shown(&dlg);
         GroupsShown atBox;
         boxes.onMessage = [&](const AppMessage &) { atBox = Shown(&dlg); };
+        sim.Release();
         QTRY_VERIFY_WITH_TIMEOUT(!boxes.messages.empty(), 20000);
         QCOMPARE(boxes.Text(0), std::string("Upload stopped by user."));
         QCOMPARE(boxes.messages[0].icon, APP_ICON_EXCLAMATION);

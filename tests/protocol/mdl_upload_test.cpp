@@ -188,8 +188,13 @@ TEST(MdlUpload, SilenceHangUpAndFlashErrors)
         EXPECT_STREQ(MdlErrorText(), "untouched");
     }
     {
-        Session s({"--fault", "end:1:silent"}, 300);
+        Session s({"--fault", "end:1:silent"});
         Recorder rec;
+        // No flash indication comes: a short wait for them.
+        rec.onEvent = [](const Event &e) {
+            if (e.id == EV_FLASH_START)
+                MdlSetTimings(20, 300);
+        };
         EXPECT_EQ(MdlUpdate(s.Port(), MDL_MODE_UPLOAD, Recorder::Fn, &rec, path.c_str()), 0);
         EXPECT_EQ(rec.events.back().id, EV_FLASH_START);
         EXPECT_STREQ(MdlErrorText(), "untouched");

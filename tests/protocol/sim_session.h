@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,16 +25,20 @@ struct Event {
 };
 
 // Keeps every event; answers false to the upload or verify progress event
-// whose a (records so far) is the chosen one.
+// whose a (records so far) is the chosen one. onEvent sees each event as it
+// comes, on the thread of the dialogue, between its waits.
 struct Recorder {
     std::vector<Event> events;
     uint32_t stopUploadAt = 0;
     uint32_t stopVerifyAt = 0;
+    std::function<void(const Event &)> onEvent;
 
     static bool Fn(int id, void *ctx, uint32_t a, uint32_t b, const char *line)
     {
         auto *r = static_cast<Recorder *>(ctx);
         r->events.push_back({id, a, b, line ? line : ""});
+        if (r->onEvent)
+            r->onEvent(r->events.back());
         return !((id == EV_UPLOAD_PROGRESS && a == r->stopUploadAt) ||
                  (id == EV_VERIFY_PROGRESS && a == r->stopVerifyAt));
     }

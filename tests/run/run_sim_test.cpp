@@ -36,7 +36,9 @@ struct RunCase {
     // Lines the simulator received (or, beginning with "> ", sent).
     std::vector<std::string> received, notReceived;
     long s3 = -1; // S3 records received, when >= 0
-    int32_t portTimeout = RUN_PORT_TIMEOUT;
+    // From the shortAt-th record taken on, where the simulator's silence is
+    // certain, the port's time-out is short.
+    int shortAt = 0;
 };
 
 // Mismatch text for segment j of image i.
@@ -153,7 +155,7 @@ TEST(RunSim, OutcomesAgainstTheSimulator)
          {},
          {"."},
          2,
-         300},
+         2},
         {"refused record",
          {"--fault", "record:2:refuse:Flash %s locked"},
          SmallLayout(),
@@ -194,16 +196,16 @@ TEST(RunSim, OutcomesAgainstTheSimulator)
         RecordingView view;
         std::unique_ptr<UploadRun> run =
             std::make_unique<UploadRun>(file.firmware, file.path, view);
-        int calls = 0;
+        std::string error;
+        SioPort *port = RunOpenPort(sim.Path(), error);
+        ASSERT_NE(port, nullptr) << error;
+        int calls = 0, taken = 0;
         view.onCall = [&](const std::string &call) {
             if (!c.stopOn.empty() && call.rfind(c.stopOn, 0) == 0 && ++calls == c.stopCount)
                 run->RequestStop();
+            if (call.rfind("bar 0 ", 0) == 0 && ++taken == c.shortAt)
+                port->defaultTimeout = 300; // on the worker's thread, between waits
         };
-        RunSetPortTimeout(c.portTimeout);
-        std::string error;
-        SioPort *port = RunOpenPort(sim.Path(), error);
-        RunSetPortTimeout(RUN_PORT_TIMEOUT);
-        ASSERT_NE(port, nullptr) << error;
         ASSERT_TRUE(run->Start(port));
         run->Join();
         EXPECT_FALSE(run->WorkerRunning());

@@ -139,27 +139,43 @@ TEST_F(IntStrTest, SplitIntoUnits)
 
 TEST_F(IntStrTest, ScaleToLargestUnit)
 {
-    const char *sym = "unset";
-    EXPECT_DOUBLE_EQ(IntStrScale(1536, INTSTR_BINARY, &sym), 1.5);
-    EXPECT_STREQ(sym, "Ki");
+    struct Case {
+        uint64_t value;
+        uint8_t family;
+        double scaled;
+        const char *symbol; // null: no unit
+        const char *shown;  // "%.2lf %sB" of the two for a size in bytes
+    };
+    const Case cases[] = {
+        {1536, INTSTR_BINARY, 1.5, "Ki", "1.50 KiB"},
+        {1048575, INTSTR_BINARY, 1048575 / 1024.0, "Ki", "1024.00 KiB"},
+        {512, INTSTR_BINARY, 512.0, nullptr, ""},
+        {1024, INTSTR_BLOCKS, 2.0, "b", ""},
+        {(1ULL << 62) + (1ULL << 61), INTSTR_BINARY, 6.0, "Ei", "6.00 EiB"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.value);
+        const char *sym = "unset"; // each call must write its own
+        double v = IntStrScale(c.value, c.family, &sym);
+        EXPECT_DOUBLE_EQ(v, c.scaled);
+        if (!c.symbol) {
+            EXPECT_EQ(sym, nullptr);
+            continue;
+        }
+        ASSERT_NE(sym, nullptr);
+        EXPECT_STREQ(sym, c.symbol);
+        if (*c.shown) {
+            char buf[64];
+            snprintf(buf, sizeof buf, "%.2lf %sB", v, sym);
+            EXPECT_STREQ(buf, c.shown);
+        }
+    }
+    // The size text of the upload dialog.
+    const char *sym = nullptr;
+    double v = IntStrScale(1536, INTSTR_BINARY, &sym);
     char buf[64];
-    snprintf(buf, sizeof buf, "%.2lf %sB (%s Bytes)", IntStrScale(1536, INTSTR_BINARY, &sym), sym,
-             IntStrGroup(1536));
+    snprintf(buf, sizeof buf, "%.2lf %sB (%s Bytes)", v, sym ? sym : "", IntStrGroup(1536));
     EXPECT_STREQ(buf, "1.50 KiB (1,536 Bytes)");
-
-    double v = IntStrScale(1048575, INTSTR_BINARY, &sym);
-    EXPECT_GT(v, 1023.999);
-    EXPECT_LT(v, 1024.0);
-    EXPECT_STREQ(sym, "Ki");
-    snprintf(buf, sizeof buf, "%.2lf %sB", v, sym);
-    EXPECT_STREQ(buf, "1024.00 KiB");
-
-    EXPECT_DOUBLE_EQ(IntStrScale(512, INTSTR_BINARY, &sym), 512.0);
-    EXPECT_EQ(sym, nullptr);
-    EXPECT_DOUBLE_EQ(IntStrScale(1024, INTSTR_BLOCKS, &sym), 2.0);
-    EXPECT_STREQ(sym, "b");
-    EXPECT_DOUBLE_EQ(IntStrScale((1ULL << 62) + (1ULL << 61), INTSTR_BINARY, &sym), 6.0);
-    EXPECT_STREQ(sym, "Ei");
 }
 
 } // namespace
