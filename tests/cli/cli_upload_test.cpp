@@ -23,7 +23,6 @@
 namespace
 {
 
-const std::string kCli = MIRDEL_BIN_DIR "/cli/mirdel-cli";
 
 struct CliResult {
     int status = -1;
