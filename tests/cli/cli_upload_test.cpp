@@ -23,7 +23,6 @@
 namespace
 {
 
-
 struct CliResult {
     int status = -1;
     std::string out, err;
