@@ -1,5 +1,6 @@
 #include "firmware/mdl.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -77,15 +78,24 @@ static int mdl_open_image(const char *line, Firmware *fw, const char **message)
 
     mdl_have_last_stored = false;
 
+    // A "0x" prefix without a hex digit after it is read as 0 followed by
+    // the "x", taken with the number, as glibc's scanf takes it. Decided
+    // here, not by the C library, so that every platform reads a file alike
+    // (MinGW's strtoll refuses such a text).
+    const char *p = text;
+    while (*p && std::strchr(" \t\n\v\f\r", *p))
+        p++;
+    if (*p == '+' || *p == '-')
+        p++;
     char *end = nullptr;
-    long long value = std::strtoll(text, &end, 0);
-    if (end == text)
-        return mdl_fail(message, "Incorrect \"S0\" record");
-    // A "0x" prefix without a digit after it: the C library's scanf, which
-    // the S0 text is read as, has taken the "x" as well by then.
-    if ((end[0] == 'x' || end[0] == 'X') && end[-1] == '0' &&
-        (end - 1 == text || std::strchr(" \t\n\v\f\r+-", end[-2])))
-        end++;
+    long long value = 0;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && !std::isxdigit((unsigned char)p[2])) {
+        end = const_cast<char *>(p + 2);
+    } else {
+        value = std::strtoll(text, &end, 0);
+        if (end == text)
+            return mdl_fail(message, "Incorrect \"S0\" record");
+    }
     image->baseAddress = static_cast<int32_t>(static_cast<uint32_t>(value));
     if (*end == ' ')
         std::snprintf(image->name, sizeof image->name, "%s", end + 1);
