@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string>
 
+#include "core/scan.h"
 #include "firmware/mdl.h"
-#include "upload_dialog/core/scan.h"
 
 extern char **environ;
 

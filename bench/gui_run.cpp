@@ -24,11 +24,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/mirdelapp.h"
 #include "bench/bench_sim.h"
 #include "bench/upload_firmware.h"
+#include "desktop_qt/downloaddlg.h"
+#include "desktop_qt/mirdelapp.h"
 #include "support/log.h"
-#include "upload_dialog/downloaddlg.h"
 
 namespace
 {

@@ -25,11 +25,11 @@
 
 #include "bench/bench_sim.h"
 #include "bench/upload_firmware.h"
+#include "core/run.h"
+#include "core/scan.h"
 #include "firmware/mdl.h"
 #include "serial/sio.h"
 #include "support/log.h"
-#include "upload_dialog/core/run.h"
-#include "upload_dialog/core/scan.h"
 
 namespace
 {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "core/advinfo.h"
+#include "core/flashmap.h"
+#include "core/scan.h"
 #include "firmware/mdl.h"
-#include "upload_dialog/core/advinfo.h"
-#include "upload_dialog/core/flashmap.h"
-#include "upload_dialog/core/scan.h"
 
 const char CliInfoHelp[] =
     "\n"

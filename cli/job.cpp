@@ -17,16 +17,16 @@
 #include <mutex>
 #include <thread>
 
-#include "app/core/startup.h"
 #include "cli/cli.h"
+#include "core/runreport.h"
+#include "core/scan.h"
+#include "core/startup.h"
 #include "firmware/mdl.h"
 #include "platform/console.h"
 #include "platform/process.h"
 #include "protocol/mdl_pc.h"
 #include "support/log.h"
 #include "support/sha256.h"
-#include "upload_dialog/core/runreport.h"
-#include "upload_dialog/core/scan.h"
 
 namespace
 {

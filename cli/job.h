@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "upload_dialog/core/run.h"
+#include "core/run.h"
 
 struct CliJobOptions {
     RunJob job = RUN_JOB_UPLOAD;

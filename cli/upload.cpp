@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
-#include "app/core/startup.h"
 #include "cli/cli.h"
 #include "cli/job.h"
+#include "core/startup.h"
 #include "platform/ports.h"
 
 const char CliUploadHelp[] =

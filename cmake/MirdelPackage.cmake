@@ -23,7 +23,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_COMPONENTS_ALL "")
-foreach(dir cli app)
+foreach(dir cli desktop_qt)
   if(EXISTS ${PROJECT_SOURCE_DIR}/${dir}/package.cmake)
     include(${PROJECT_SOURCE_DIR}/${dir}/package.cmake)
   endif()

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "firmware/mdl.h"
-#include "support/memalloc.h"
+#include "platform/memalloc.h"
 
 namespace {
 

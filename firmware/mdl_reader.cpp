@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "support/memalloc.h"
+#include "platform/memalloc.h"
 
 // One file is decoded at a time, so the continuity state and the message
 // text are kept once for the module.

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 
-#include "support/winerr.h"
 
 // The first row of a code also gives that code's message when no errno of
 // the thread's own stands behind it, so each group starts with its most

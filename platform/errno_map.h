@@ -1,5 +1,5 @@
 // The table that carries C library error numbers into the system error
-// code space (support/winerr.h).
+// code space (platform/syserr.h).
 #pragma once
 
 #include <cstddef>

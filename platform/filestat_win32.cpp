@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <io.h>
 
-#include "support/winerr.h"
+#include "platform/syserr.h"
 
 bool PlatFileStat(FILE *file, uint64_t *size, std::time_t *modified, const char **failedCall)
 {

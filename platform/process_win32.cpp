@@ -5,10 +5,11 @@
 
 #include "platform/process.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <io.h>
 
-#include "support/winerr.h"
+#include "platform/syserr.h"
 
 struct PlatProcess {
     PROCESS_INFORMATION info;
@@ -35,13 +36,23 @@ static std::string process_quote(const std::string &arg)
     return q + "\"";
 }
 
+// "call(): the system's message" for the thread's last error.
+static std::string process_error(const char *call)
+{
+    unsigned long code = GetLastError();
+    char text[256];
+    if (!PlatErrorMessage(code, text, sizeof text))
+        snprintf(text, sizeof text, "error %lu", code);
+    return std::string(call) + "(): " + text;
+}
+
 PlatProcess *PlatProcessStart(const std::string &path, const std::vector<std::string> &args,
                               std::string &error)
 {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE readEnd, writeEnd;
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) {
-        error = std::string("CreatePipe(): ") + WinLastErrStr();
+        error = process_error("CreatePipe");
         return nullptr;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
@@ -60,7 +71,7 @@ PlatProcess *PlatProcessStart(const std::string &path, const std::vector<std::st
     BOOL ok = CreateProcessA(path.c_str(), &line[0], nullptr, nullptr, TRUE,
                              CREATE_NEW_PROCESS_GROUP, nullptr, nullptr, &si, &p->info);
     if (!ok)
-        error = std::string("CreateProcess(): ") + WinLastErrStr();
+        error = process_error("CreateProcess");
     CloseHandle(writeEnd);
     if (nul != INVALID_HANDLE_VALUE)
         CloseHandle(nul);

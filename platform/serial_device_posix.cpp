@@ -3,8 +3,8 @@
 // with the caller's time-out.
 #include "platform/serial_device.h"
 
+#include "platform/memalloc.h"
 #include "platform/syserr.h"
-#include "support/memalloc.h"
 
 #include <cerrno>
 #include <ctime>

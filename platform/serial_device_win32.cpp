@@ -12,7 +12,7 @@
 
 #include "platform/serial_device.h"
 
-#include "support/memalloc.h"
+#include "platform/memalloc.h"
 
 namespace
 {

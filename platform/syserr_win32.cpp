@@ -5,7 +5,6 @@
 #include "platform/syserr.h"
 #include "platform/errno_map.h"
 
-#include "support/winerr.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -2,10 +2,10 @@
 // time-out abandoning the operation by re-opening the device.
 #include "serial/sio.h"
 
+#include "platform/memalloc.h"
+#include "support/winerr.h"
 #include "serial/sio_internal.h"
 #include "support/log.h"
-#include "support/memalloc.h"
-#include "support/winerr.h"
 
 #include <chrono>
 #include <climits>

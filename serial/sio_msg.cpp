@@ -2,9 +2,9 @@
 // confirmed by an acknowledgement line from the peer.
 #include "serial/sio.h"
 
+#include "platform/memalloc.h"
 #include "serial/sio_internal.h"
 #include "support/log.h"
-#include "support/memalloc.h"
 
 #include <climits>
 #include <cstring>

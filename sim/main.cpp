@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
+#include "core/scan.h"
 #include "firmware/mdl.h"
 #include "sim/instrument.h"
 #include "support/version.h"
-#include "upload_dialog/core/scan.h"
 
 namespace {
 

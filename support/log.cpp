@@ -3,9 +3,9 @@
 #include "support/log.h"
 
 #include "platform/locale.h"
-#include "support/err.h"
-#include "support/memalloc.h"
+#include "platform/memalloc.h"
 #include "support/winerr.h"
+#include "support/err.h"
 
 #include <atomic>
 #include <cerrno>

@@ -1,7 +1,7 @@
 // St: short-lived formatted texts from a per-thread ring of slots.
 #include "support/st.h"
 
-#include "support/memalloc.h"
+#include "platform/memalloc.h"
 
 #include <cstdarg>
 #include <cstdio>

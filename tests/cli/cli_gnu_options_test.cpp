@@ -36,9 +36,9 @@ const GnuCase kCases[] = {
 #ifdef MIRDEL_DESKTOP_BUILT
     // What the desktop program's own parser would have taken as -h, -e, -l p
     // ... and a log file named "p".
-    {"app/mirdel", "--help", "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]"},
-    {"app/mirdel", "-v --version", "mirdel " MIRDEL_PROJECT_VERSION},
-    {"app/mirdel", "-lrun.log --help image.srec", "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]"},
+    {"desktop_qt/mirdel", "--help", "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]"},
+    {"desktop_qt/mirdel", "-v --version", "mirdel " MIRDEL_PROJECT_VERSION},
+    {"desktop_qt/mirdel", "-lrun.log --help image.srec", "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]"},
 #endif
 };
 

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "bench/upload_firmware.h"
+#include "core/run.h"
+#include "core/scan.h"
 #include "firmware/mdl.h"
 #include "tests/common/cli_run.h"
 #include "tests/common/sim_process.h"
-#include "upload_dialog/core/run.h"
-#include "upload_dialog/core/scan.h"
 
 namespace
 {

@@ -8,8 +8,8 @@
 //   settings >> 4: length of the extra option text, taken from the end
 #include "fuzz_support.h"
 
-#include "app/core/cmdline.h"
-#include "app/core/getopt.h"
+#include "core/cmdline.h"
+#include "core/getopt.h"
 
 #include <cstring>
 #include <string>

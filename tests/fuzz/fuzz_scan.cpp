@@ -4,10 +4,10 @@
 // texts and the checks before a run).
 #include "fuzz_support.h"
 
+#include "core/advinfo.h"
+#include "core/run.h"
+#include "core/scan.h"
 #include "firmware/mdl.h"
-#include "upload_dialog/core/advinfo.h"
-#include "upload_dialog/core/run.h"
-#include "upload_dialog/core/scan.h"
 
 #include <cstring>
 #include <string>

@@ -13,12 +13,12 @@
 #include <clocale>
 #include <fstream>
 
+#include "core/scan.h"
+#include "desktop_qt/advinfodlg.h"
+#include "desktop_qt/branchtree.h"
+#include "desktop_qt/flashmapview.h"
 #include "firmware/mdl.h"
 #include "tests/gui/gui_helpers.h"
-#include "upload_dialog/advinfodlg.h"
-#include "upload_dialog/branchtree.h"
-#include "upload_dialog/flashmapview.h"
-#include "upload_dialog/core/scan.h"
 
 class TestAdvancedDialog : public QObject
 {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/mirdelapp.h"
+#include "desktop_qt/mirdelapp.h"
 #include "tests/firmware/records.h"
 
 // Records every message box the code under test raises and answers it.

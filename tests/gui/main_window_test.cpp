@@ -16,11 +16,11 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/mirdeldlg.h"
-#include "app/myfiledialog.h"
+#include "desktop_qt/downloaddlg.h"
+#include "desktop_qt/mirdeldlg.h"
+#include "desktop_qt/myfiledialog.h"
 #include "platform/ports.h"
 #include "tests/gui/gui_helpers.h"
-#include "upload_dialog/downloaddlg.h"
 
 class TestMainWindow : public QObject
 {

@@ -12,11 +12,11 @@
 #include <set>
 #include <sys/file.h>
 
+#include "desktop_qt/animation.h"
+#include "desktop_qt/downloaddlg.h"
 #include "serial/sio.h"
 #include "tests/common/sim_process.h"
 #include "tests/gui/gui_helpers.h"
-#include "upload_dialog/animation.h"
-#include "upload_dialog/downloaddlg.h"
 
 namespace
 {

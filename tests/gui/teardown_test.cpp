@@ -14,11 +14,11 @@
 #include <mutex>
 #include <thread>
 
+#include "desktop_qt/downloaddlg.h"
 #include "serial/sio.h"
 #include "tests/common/sim_process.h"
 #include "tests/gui/gui_helpers.h"
 #include "tests/run/proc_counts.h"
-#include "upload_dialog/downloaddlg.h"
 
 namespace
 {

@@ -15,9 +15,9 @@
 #include <ctime>
 #include <utime.h>
 
+#include "desktop_qt/downloaddlg.h"
 #include "support/intstr.h"
 #include "tests/gui/gui_helpers.h"
-#include "upload_dialog/downloaddlg.h"
 
 class TestUploadDialog : public QObject
 {

@@ -22,8 +22,8 @@
 #include <string>
 
 #include "bench/upload_firmware.h"
+#include "core/run.h"
 #include "serial/sio.h"
-#include "upload_dialog/core/run.h"
 
 namespace
 {

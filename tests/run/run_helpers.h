@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "bench/upload_firmware.h"
+#include "core/run.h"
+#include "core/scan.h"
 #include "firmware/mdl.h"
-#include "upload_dialog/core/run.h"
-#include "upload_dialog/core/scan.h"
 
 // Records every call as a short text: "label 0 bold  Uploading ...",
 // "bar 0 5000", "percent 0 50", "done 0". onCall may ask the run to stop.

@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "upload_dialog/core/runreport.h"
+#include "core/runreport.h"
 
 TEST(RunReport, ProgressLineFitsTheWidth)
 {

@@ -1,9 +1,9 @@
 // Error texts: errno names, the system error table, the errno mapping and
 // the messages behind the codes.
 #include "platform/syserr.h"
+#include "support/winerr.h"
 #include "support/err.h"
 #include "support/log.h"
-#include "support/winerr.h"
 
 #include <gtest/gtest.h>
 

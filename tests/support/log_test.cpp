@@ -1,8 +1,8 @@
 // The log: file layout, channels, placeholders, nesting and opening.
 #include "platform/syserr.h"
+#include "support/winerr.h"
 #include "support/err.h"
 #include "support/log.h"
-#include "support/winerr.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // St's per-thread ring and the heap wrappers.
+#include "platform/memalloc.h"
 #include "support/err.h"
-#include "support/memalloc.h"
 #include "support/st.h"
 
 #include <gtest/gtest.h>

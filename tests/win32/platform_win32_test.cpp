@@ -2,14 +2,14 @@
 // locale, the serial port list from the registry and file times.
 #include <windows.h>
 
-#include "app/core/startup.h"
+#include "core/startup.h"
 #include "platform/filestat.h"
 #include "platform/locale.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
+#include "support/winerr.h"
 #include "support/intstr.h"
 #include "support/log.h"
-#include "support/winerr.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // The serial port on the Win32 back end. The exchange runs against
 // mirdel-sim behind the COM port named by MIRDEL_TEST_COM, started with
 // "--fault handshake:2:silent" (scripts/test-windows does this).
-#include "serial/sio.h"
 #include "support/winerr.h"
+#include "serial/sio.h"
 
 #include <gtest/gtest.h>
 

@@ -1,3 +1,0 @@
-// The class is complete in its header; this file gives its meta-object a
-// home in the library.
-#include "app/myfiledialog.h"

@@ -1,0 +1,542 @@
+// The upload run: checks, port, worker thread, progress groups, outcome.
+#include "core/run.h"
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "firmware/mdl.h"
+#include "platform/memalloc.h"
+#include "platform/port_access.h"
+#include "platform/ports.h"
+#include "platform/syserr.h"
+#include "protocol/mdl_pc.h"
+#include "serial/sio.h"
+#include "support/intstr.h"
+#include "support/log.h"
+
+const char *const RunGroupLabels[RUN_GROUP_COUNT] = {
+    " Uploading",
+    " Writing to flash memory",
+    " Verifying",
+};
+
+static int32_t run_port_timeout = RUN_PORT_TIMEOUT;
+static std::atomic<bool> run_fail_next_thread{false};
+
+// Flash range of a segment. The end is kept in 64 bits so that a segment
+// running past the top of the 32-bit address space neither slips through
+// the highest-address check nor hides an overlap by wrapping to a small end.
+struct RunRange {
+    uint32_t start;
+    uint64_t end;
+};
+
+static RunRange run_range(const FirmwareImage &image, const FirmwareSegment &segment)
+{
+    uint32_t s = MdlFlashAddress(&image, &segment);
+    return {s, (uint64_t)s + segment.size};
+}
+
+bool RunCheckOverlap(const Firmware &firmware, std::string &message)
+{
+    for (int32_t i = 0; i < firmware.imageCount; i++) {
+        const FirmwareImage &a = firmware.images[i];
+        for (int32_t j = 0; j < a.segmentCount; j++) {
+            // A segment without bytes (a data record that carried none)
+            // occupies no flash and cannot overlap anything.
+            if (a.segments[j].size == 0)
+                continue;
+            RunRange r = run_range(a, a.segments[j]);
+            for (int32_t k = 0; k < firmware.imageCount; k++) {
+                const FirmwareImage &b = firmware.images[k];
+                for (int32_t m = 0; m < b.segmentCount; m++) {
+                    if ((k == i && m == j) || b.segments[m].size == 0)
+                        continue;
+                    RunRange q = run_range(b, b.segments[m]);
+                    if (r.start < q.end && q.start < r.end) {
+                        char text[512];
+                        snprintf(text, sizeof text,
+                                 "ERROR:\n\nSegment #%d of image #%d (0x%lX~0x%lX) overlaps\n"
+                                 "segment #%d of image #%d (0x%lX~0x%lX)\n",
+                                 (int)j, (int)i, (unsigned long)r.start, (unsigned long)r.end,
+                                 (int)m, (int)k, (unsigned long)q.start, (unsigned long)q.end);
+                        message = text;
+                        return false;
+                    }
+                }
+            }
+        }
+    }
+    return true;
+}
+
+bool RunExceedsFlash(const Firmware &firmware)
+{
+    uint64_t highest = 0;
+    for (int32_t i = 0; i < firmware.imageCount; i++) {
+        const FirmwareImage &image = firmware.images[i];
+        for (int32_t j = 0; j < image.segmentCount; j++) {
+            RunRange r = run_range(image, image.segments[j]);
+            if (r.end > highest)
+                highest = r.end;
+        }
+    }
+    return highest > RUN_FLASH_END;
+}
+
+bool RunHoldsNoData(const Firmware &firmware)
+{
+    return firmware.totalSize == 0;
+}
+
+static bool run_same_name(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = (unsigned char)(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = (unsigned char)(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return true;
+}
+
+bool RunAddPortName(std::vector<std::string> &ports, const std::string &name)
+{
+    for (const std::string &p : ports)
+        if (run_same_name(p, name))
+            return false;
+    ports.push_back(name);
+    return true;
+}
+
+void RunSetPortTimeout(int32_t ms)
+{
+    run_port_timeout = ms;
+}
+
+// Names the group to join, or says that the device is its owner's alone.
+static std::string run_access_advice(const char *path)
+{
+    PlatPortAccess access;
+    char text[512];
+    if (!PlatPortGetAccess(path, access))
+        return RUN_PORT_ACCESS_ADVICE;
+    if (access.groupMayOpen && access.group != "root")
+        snprintf(text, sizeof text, RUN_PORT_GROUP_ADVICE, access.group.c_str(), access.group.c_str());
+    else
+        snprintf(text, sizeof text, RUN_PORT_OWNER_ADVICE, access.owner.c_str());
+    return text;
+}
+
+SioPort *RunOpenPort(const std::string &portName, std::string &portError)
+{
+    std::string path = PlatPortDevicePath(portName);
+    SioPort *port = SioOpen(path.c_str(), RUN_BAUD_RATE, run_port_timeout);
+    if (port)
+        return port;
+    PlatPortFault fault = PlatPortLastFault(); // before anything else can change it
+    Log("%s(): ::SioOpen(): %s", "CDownloadDlg::SioOpen", SioErrStr());
+    portError = SioErrStr();
+    // The Win32 device prefix means nothing to the user. POSIX paths have
+    // none and stay whole: there the path is what the user has to check.
+    size_t at = portError.find("\\\\.\\");
+    if (at != std::string::npos)
+        portError.erase(at, 4);
+    if (fault == PLAT_PORT_FAULT_NO_ACCESS)
+        portError += "\n\n" + run_access_advice(path.c_str());
+    else if (fault == PLAT_PORT_FAULT_MISSING)
+        portError += "\n\n" RUN_PORT_MISSING_ADVICE;
+    else if (fault == PLAT_PORT_FAULT_IN_USE || portError.find("ERROR_ACCESS_DENIED") != std::string::npos)
+        portError += "\n\n" RUN_PORT_IN_USE_ADVICE;
+    return nullptr;
+}
+
+double RunProgress::Percent(uint32_t value, uint32_t total)
+{
+    if (total == 0)
+        return 0.0;
+    return (double)value * 100.0 / (double)total;
+}
+
+// An instrument that reports far more than the file holds must not push
+// the conversion out of the range of int.
+static int run_to_int(double x)
+{
+    if (x >= (double)INT_MAX)
+        return INT_MAX;
+    return (int)x;
+}
+
+int RunProgress::BarPosition(double percent)
+{
+    return run_to_int(percent * 100.0 + 0.5);
+}
+
+int RunProgress::ShownNumber(double percent)
+{
+    return run_to_int(percent + 0.5);
+}
+
+bool RunProgress::Event(int event, uint32_t a, uint32_t b)
+{
+    if (stopRequested_.load())
+        return false;
+
+    int group;
+    switch (event) {
+    case EV_UPLOAD_START:
+    case EV_UPLOAD_PROGRESS:
+    case EV_UPLOAD_DONE:
+        group = RUN_GROUP_UPLOAD;
+        break;
+    case EV_FLASH_START:
+    case EV_FLASH_PROGRESS:
+    case EV_FLASH_DONE:
+        group = RUN_GROUP_FLASH;
+        break;
+    case EV_VERIFY_START:
+    case EV_VERIFY_PROGRESS:
+    case EV_VERIFY_RETRY:
+    case EV_VERIFY_DONE:
+        group = RUN_GROUP_VERIFY;
+        break;
+    default:
+        return true;
+    }
+
+    switch (event) {
+    case EV_UPLOAD_START:
+    case EV_FLASH_START:
+    case EV_VERIFY_START:
+        // Every segment's read-back starts anew; the group starts once.
+        if (event == EV_VERIFY_START && (verifyImage_ != 0 || verifySegment_ != 0))
+            return true;
+        view_.SetGroupLabel(group, std::string(RunGroupLabels[group]) + RUN_LABEL_BUSY, true);
+        if (event == EV_FLASH_START)
+            flashBytes_ = 0;
+        else if (event == EV_VERIFY_START)
+            verifyBytes_ = 0;
+        return true;
+
+    case EV_UPLOAD_PROGRESS:
+    case EV_FLASH_PROGRESS:
+    case EV_VERIFY_PROGRESS:
+    case EV_VERIFY_RETRY: {
+        uint32_t value, total;
+        if (group == RUN_GROUP_UPLOAD) {
+            value = a;
+            total = b;
+        } else if (group == RUN_GROUP_FLASH) {
+            flashBytes_ += a;
+            value = flashBytes_;
+            total = firmware_.totalSize;
+        } else {
+            verifyBytes_ += b;
+            value = verifyBytes_;
+            total = verifyTotalSet_ ? verifyTotal_ : firmware_.totalSize;
+        }
+        double percent = Percent(value, total);
+        view_.SetGroupBar(group, BarPosition(percent));
+        int n = ShownNumber(percent);
+        if (view_.ShownPercent(group) != n)
+            view_.SetShownPercent(group, n);
+        return true;
+    }
+
+    default: // the done events
+        if (event == EV_FLASH_DONE) {
+            verifyImage_ = 0;
+            verifySegment_ = 0;
+        } else if (event == EV_VERIFY_DONE) {
+            // Images without segments have no read-back: count past them,
+            // or the group would wait for a segment that never comes.
+            auto skipEmpty = [this] {
+                while (verifyImage_ < firmware_.imageCount &&
+                       firmware_.images[verifyImage_].segmentCount <= 0)
+                    verifyImage_++;
+            };
+            skipEmpty();
+            verifySegment_++;
+            if (verifyImage_ < firmware_.imageCount &&
+                verifySegment_ >= firmware_.images[verifyImage_].segmentCount) {
+                verifyImage_++;
+                verifySegment_ = 0;
+                skipEmpty();
+            }
+            if (verifyImage_ < firmware_.imageCount)
+                return true;
+        }
+        view_.SetGroupLabel(group, std::string(RunGroupLabels[group]) + RUN_LABEL_DONE, false);
+        return true;
+    }
+}
+
+UploadRun::UploadRun(const Firmware &firmware, const std::string &filePath, RunView &view)
+    : firmware_(firmware), filePath_(filePath), view_(view)
+{
+}
+
+UploadRun::~UploadRun()
+{
+    if (thread_.joinable())
+        RequestStop();
+    Join();
+}
+
+void RunFailNextThreadStart(void)
+{
+    run_fail_next_thread.store(true);
+}
+
+bool UploadRun::Start(SioPort *port)
+{
+    Join(); // a previous run of this object is over before a new one begins
+    port_ = port;
+    stopRequested_.store(false);
+    // Set before the thread exists, so that a Cancel pressed before the
+    // worker's first step sees a run and stops it instead of leaving it.
+    workerRunning_.store(true);
+    try {
+        if (run_fail_next_thread.exchange(false))
+            throw std::system_error(
+                std::make_error_code(std::errc::resource_unavailable_try_again));
+        thread_ = std::thread([this] {
+            RunUpload(port_);
+            workerRunning_.store(false);
+        });
+    } catch (const std::system_error &e) {
+        workerRunning_.store(false);
+        PlatSetLastErrorFromErrno(e.code().value());
+        Log("%s(): CreateThread(): %W", "CDownloadDlg::OnStart");
+        SioClose(port_);
+        port_ = nullptr;
+        return false;
+    }
+    return true;
+}
+
+void UploadRun::Join()
+{
+    if (thread_.joinable())
+        thread_.join();
+    if (port_) {
+        SioClose(port_);
+        port_ = nullptr;
+    }
+}
+
+bool UploadRun::ProgressCallback(int event, void *context, uint32_t a, uint32_t b, const char *)
+{
+    UploadRun *run = static_cast<UploadRun *>(context);
+    return run->progress_ ? run->progress_->Event(event, a, b) : !run->StopRequested();
+}
+
+static void run_take_error(int &code, std::string &text)
+{
+    code = MdlGetError();
+    text = MdlErrorText();
+}
+
+static std::string run_number_text(uint32_t value)
+{
+    std::string text = IntStrGroup(value);
+    char hex[32];
+    snprintf(hex, sizeof hex, " = 0x%lX", (unsigned long)value);
+    return text + hex;
+}
+
+UploadResult UploadRun::Verify(SioPort *port)
+{
+    for (int32_t i = 0; i < firmware_.imageCount; i++) {
+        const FirmwareImage &image = firmware_.images[i];
+        for (int32_t j = 0; j < image.segmentCount; j++) {
+            const FirmwareSegment &segment = image.segments[j];
+            // At least one byte: its 0 is the empty name that makes the
+            // read-back go into memory.
+            uint8_t *buffer = (uint8_t *)_mem_calloc(segment.size > 0 ? segment.size : 1);
+            if (!buffer) {
+                char text[64];
+                snprintf(text, sizeof text, "Cannot allocate %lu bytes.",
+                         (unsigned long)segment.size);
+                errorText = text;
+                return UPLOAD_FAILED;
+            }
+            uint32_t address = MdlFlashAddress(&image, &segment);
+            int r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this,
+                              reinterpret_cast<const char *>(buffer), true, address,
+                              (int32_t)segment.size);
+            if (r < 0 || r == 0 || stopRequested_.load()) {
+                _mem_free(buffer);
+                if (r < 0) {
+                    run_take_error(errorCode, errorText);
+                    return UPLOAD_FAILED;
+                }
+                return r == 0 ? UPLOAD_TIMEOUT : VERIFY_STOPPED;
+            }
+            // The first 16 bytes of an image are not compared; a first
+            // segment that short has nothing left to compare.
+            uint32_t from = j == 0 ? 16 : 0;
+            for (uint32_t k = from; k < segment.size; k++) {
+                if (buffer[k] == segment.data[k])
+                    continue;
+                std::string addressText = run_number_text(address);
+                std::string sizeText = run_number_text(segment.size);
+                std::string offsetText = run_number_text(k);
+                char text[768];
+                snprintf(text, sizeof text,
+                         "Verification failed for segment #%d of image #%d:\n\n"
+                         "Flash memory contents does not match the original\n"
+                         "data from the firmware file.\n\n"
+                         "Segment's flash address: %s\nSegment's size: %s\n"
+                         "Data mismatch at offset: %s",
+                         (int)j, (int)i, addressText.c_str(), sizeText.c_str(), offsetText.c_str());
+                errorText = text;
+                mismatch = true;
+                _mem_free(buffer);
+                return UPLOAD_FAILED;
+            }
+            _mem_free(buffer);
+        }
+    }
+    MdlUpdate(port, MDL_MODE_FINISH);
+    return UPLOAD_OK;
+}
+
+UploadResult UploadRun::ReadFlash(SioPort *port)
+{
+    int r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this, read_.path.c_str(),
+                      read_.binary, read_.address, read_.length);
+    if (r < 0) {
+        run_take_error(errorCode, errorText);
+        return UPLOAD_FAILED;
+    }
+    if (r == 0)
+        return UPLOAD_TIMEOUT;
+    return stopRequested_.load() ? VERIFY_STOPPED : UPLOAD_OK;
+}
+
+UploadResult UploadRun::RunUpload(SioPort *port)
+{
+    view_.RunBegin();
+    errorCode = -1;
+    errorText.clear();
+    deviceLost = false;
+    PlatSetLastError(0); // a lost device is told by this run's own failure
+    mismatch = false;
+    RunProgress progress(firmware_, view_, stopRequested_);
+    if (job_ == RUN_JOB_READ)
+        progress.SetVerifyTotal(read_.length > 0 ? (uint32_t)read_.length : 0);
+    progress_ = &progress;
+
+    UploadResult result;
+    if (job_ != RUN_JOB_UPLOAD) {
+        result = job_ == RUN_JOB_READ ? ReadFlash(port) : Verify(port);
+        progress_ = nullptr;
+        view_.RunDone(result);
+        return result;
+    }
+    int r = MdlUpdate(port, MDL_MODE_UPLOAD, ProgressCallback, this, filePath_.c_str(), false);
+    if (r < 0) {
+        run_take_error(errorCode, errorText);
+        result = UPLOAD_FAILED;
+    } else if (r == 0) {
+        result = UPLOAD_TIMEOUT;
+    } else if (stopRequested_.load()) {
+        result = UPLOAD_STOPPED;
+    } else if (!view_.VerifyChecked() || firmware_.imageCount == 0) {
+        MdlUpdate(port, MDL_MODE_FINISH);
+        result = UPLOAD_OK;
+    } else {
+        result = Verify(port);
+    }
+
+    if (result == UPLOAD_FAILED && errorCode == MDL_ERR_LOCAL)
+        deviceLost = PlatPortLastFault() == PLAT_PORT_FAULT_MISSING;
+    progress_ = nullptr;
+    view_.RunDone(result);
+    return result;
+}
+
+RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string &errorText,
+                          bool deviceLost)
+{
+    RunOutcome o;
+    switch (result) {
+    case UPLOAD_OK:
+        o.text = "Upload successful.";
+        o.icon = RUN_ICON_INFORMATION;
+        break;
+    case UPLOAD_STOPPED:
+        o.text = "Upload stopped by user.";
+        o.icon = RUN_ICON_EXCLAMATION;
+        break;
+    case VERIFY_STOPPED:
+        o.text = "Verification stopped by user.";
+        o.icon = RUN_ICON_EXCLAMATION;
+        break;
+    case UPLOAD_FAILED:
+        o.text = "Upload failed";
+        if (errorText.empty()) {
+            o.text += ".";
+        } else {
+            if (errorCode == MDL_ERR_INSTRUMENT)
+                o.text += ". The instrument returned the following error";
+            o.text += ":\n\n" + errorText;
+        }
+        if (deviceLost)
+            o.text += "\n\n" RUN_PORT_LOST_ADVICE;
+        o.icon = RUN_ICON_STOP;
+        break;
+    case UPLOAD_TIMEOUT:
+        o.text = "I/O timeout.\n\nMake sure to:\n\n"
+                 " - select appropriate serial port\n"
+                 " - check your serial cable connection\n"
+                 " - check that the instrument is powered on,\n"
+                 "   running and its system interface is set to RS232";
+        o.icon = RUN_ICON_STOP;
+        break;
+    }
+    return o;
+}
+
+RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
+                             const std::string &errorText, bool mismatch, bool deviceLost)
+{
+    RunOutcome o = RunOutcomeText(result, errorCode, errorText, deviceLost);
+    if (job == RUN_JOB_UPLOAD || result == UPLOAD_TIMEOUT)
+        return o;
+    const char *words = job == RUN_JOB_VERIFY ? "Verification" : "Read-back";
+    switch (result) {
+    case UPLOAD_OK:
+        o.text = std::string(words) + " successful.";
+        break;
+    case UPLOAD_STOPPED:
+    case VERIFY_STOPPED:
+        o.text = std::string(words) + " stopped by user.";
+        break;
+    case UPLOAD_FAILED:
+        if (mismatch) {
+            o.text = errorText;
+        } else {
+            // The upload's wording with the job's first word.
+            o.text = std::string(words) + " failed" + o.text.substr(std::strlen("Upload failed"));
+        }
+        break;
+    default:
+        break;
+    }
+    return o;
+}
+
+void RunLogOutcome(UploadResult result, const std::string &errorText)
+{
+    if (result == UPLOAD_FAILED)
+        Log("%s(): MIRDEL_ERROR: %s", "CDownloadDlg::OnMirdelDone", errorText.c_str());
+}

@@ -1,0 +1,257 @@
+// Timing, terminal progress lines and JSON lines of a run.
+#include "core/runreport.h"
+
+#include <cmath>
+
+#include "firmware/mdl.h"
+#include "support/json.h"
+
+std::string RunIsoTime(RunWallClock::time_point t)
+{
+    using namespace std::chrono;
+    auto ms = time_point_cast<milliseconds>(t);
+    auto day = floor<days>(ms);
+    year_month_day ymd{day};
+    hh_mm_ss<milliseconds> hms{ms - day};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", (int)ymd.year(),
+                  (unsigned)ymd.month(), (unsigned)ymd.day(), (int)hms.hours().count(),
+                  (int)hms.minutes().count(), (int)hms.seconds().count(),
+                  (int)hms.subseconds().count());
+    return text;
+}
+
+std::string RunDurationText(double seconds)
+{
+    if (!(seconds >= 0) || seconds > 359999)
+        return "-:--";
+    long s = std::lround(seconds);
+    char text[32];
+    if (s >= 3600)
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    else
+        std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
+double RunTimeLeft(double elapsed, int barPosition)
+{
+    if (barPosition >= RUN_BAR_MAX)
+        return 0;
+    // Below half a percent or a second the pace says too little.
+    if (barPosition < 50 || elapsed < 1.0)
+        return -1;
+    return elapsed * (RUN_BAR_MAX - barPosition) / barPosition;
+}
+
+std::string RunProgressLine(const std::string &label, int barPosition, double elapsed,
+                            double left, int width)
+{
+    if (barPosition < 0)
+        barPosition = 0;
+    char tail[64];
+    std::snprintf(tail, sizeof tail, " %3d%% %s left %s", (barPosition + 50) / 100,
+                  RunDurationText(elapsed).c_str(), RunDurationText(left).c_str());
+    std::string line = label;
+    int room = width - (int)line.size() - (int)std::string(tail).size() - 3; // " [" and "]"
+    if (room >= 10) {
+        int cells = room > 40 ? 40 : room;
+        int full = (int)((int64_t)(barPosition > RUN_BAR_MAX ? RUN_BAR_MAX : barPosition) * cells /
+                         RUN_BAR_MAX);
+        line += " [" + std::string((size_t)full, '#') + std::string((size_t)(cells - full), '.') + "]";
+    }
+    line += tail;
+    if (width > 0 && (int)line.size() > width)
+        line.resize((size_t)width);
+    return line;
+}
+
+const char *RunPhaseName(RunJob job, int group)
+{
+    static const char *const names[RUN_GROUP_COUNT] = {"upload", "flash", "verify"};
+    if (group == RUN_GROUP_VERIFY && job == RUN_JOB_READ)
+        return "read";
+    return group >= 0 && group < RUN_GROUP_COUNT ? names[group] : "";
+}
+
+const char *RunResultName(UploadResult result)
+{
+    switch (result) {
+    case UPLOAD_OK: return "UPLOAD_OK";
+    case UPLOAD_STOPPED: return "UPLOAD_STOPPED";
+    case VERIFY_STOPPED: return "VERIFY_STOPPED";
+    case UPLOAD_FAILED: return "UPLOAD_FAILED";
+    case UPLOAD_TIMEOUT: return "UPLOAD_TIMEOUT";
+    }
+    return "UPLOAD_FAILED";
+}
+
+void RunPhaseTimes::Label(int group, bool bold, RunClock::time_point now)
+{
+    if (bold) {
+        started[group] = true;
+        ended[group] = false;
+        start[group] = now;
+    } else if (started[group]) {
+        ended[group] = true;
+        end[group] = now;
+    }
+}
+
+double RunPhaseTimes::Elapsed(int group, RunClock::time_point now) const
+{
+    if (!started[group])
+        return -1;
+    return std::chrono::duration<double>((ended[group] ? end[group] : now) - start[group]).count();
+}
+
+std::string RunRecordJson(const RunRecord &r)
+{
+    std::string images = "[";
+    if (r.firmware) {
+        for (int32_t i = 0; i < r.firmware->imageCount; i++) {
+            const FirmwareImage &image = r.firmware->images[i];
+            std::string segments = "[";
+            for (int32_t j = 0; j < image.segmentCount; j++) {
+                JsonObject s;
+                s.Add("flash_address", MdlFlashAddress(&image, &image.segments[j]))
+                    .Add("size", image.segments[j].size);
+                segments += (j ? "," : "") + s.Text();
+            }
+            JsonObject o;
+            o.Add("name", image.name)
+                .Add("base_address", (uint32_t)image.baseAddress)
+                .AddRaw("segments", segments + "]");
+            images += (i ? "," : "") + o.Text();
+        }
+    }
+    images += "]";
+
+    // Phases that ran: their time; a phase cut short counts to the end.
+    JsonObject seconds;
+    for (int g = 0; g < RUN_GROUP_COUNT; g++) {
+        const RunPhaseTimes &t = r.phases;
+        if (!t.started[g])
+            seconds.AddNull(RunPhaseName(r.job, g));
+        else
+            seconds.Add(RunPhaseName(r.job, g),
+                        std::chrono::duration<double>((t.ended[g] ? t.end[g] : r.finished) -
+                                                      t.start[g])
+                            .count());
+    }
+
+    static const char *const commands[] = {"upload", "verify", "read"};
+    JsonObject o;
+    o.Add("event", "result").Add("command", commands[r.job]).Add("port", r.port);
+    o.Add("file_path", r.filePath).Add("file_size", r.fileSize);
+    if (r.fileSha256.empty())
+        o.AddNull("file_sha256");
+    else
+        o.Add("file_sha256", r.fileSha256);
+    o.Add("total_size", r.firmware ? r.firmware->totalSize : 0u).AddRaw("images", images);
+    if (r.job == RUN_JOB_READ)
+        o.Add("address", r.read.address).Add("length", (int64_t)r.read.length).Add("binary", r.read.binary);
+    else
+        o.AddNull("address").AddNull("length").AddNull("binary");
+    o.Add("result", r.ran ? RunResultName(r.result) : "PORT_FAILED")
+        .Add("exit_status", r.exitStatus)
+        .Add("error_code", r.errorCode)
+        .Add("error_text", r.errorText)
+        .Add("outcome", r.outcome)
+        .Add("start_time", RunIsoTime(r.startTime))
+        .Add("end_time", RunIsoTime(r.endTime))
+        .AddRaw("seconds", seconds.Text());
+    return o.Text();
+}
+
+RunJsonView::RunJsonView(FILE *out, const std::string &port, RunJob job, bool verify)
+    : out_(out), port_(port), job_(job), verify_(verify)
+{
+}
+
+void RunJsonView::Emit(const std::string &line)
+{
+    std::fputs(line.c_str(), out_);
+    std::fputc('\n', out_);
+    std::fflush(out_);
+}
+
+void RunJsonView::SetGroupLabel(int group, const std::string &, bool bold)
+{
+    RunClock::time_point now = RunClock::now();
+    phases_.Label(group, bold, now);
+    JsonObject o;
+    o.Add("event", bold ? "phase_start" : "phase_end")
+        .Add("port", port_)
+        .Add("phase", RunPhaseName(job_, group))
+        .Add("time", RunIsoTime(RunWallClock::now()));
+    if (!bold)
+        o.Add("seconds", phases_.Elapsed(group, now));
+    lastProgress_[group] = now;
+    Emit(o.Text());
+}
+
+void RunJsonView::SetGroupBar(int group, int position)
+{
+    RunClock::time_point now = RunClock::now();
+    if (now - lastProgress_[group] < std::chrono::milliseconds(250))
+        return;
+    lastProgress_[group] = now;
+    double elapsed = phases_.Elapsed(group, now);
+    double left = RunTimeLeft(elapsed, position);
+    JsonObject o;
+    o.Add("event", "progress")
+        .Add("port", port_)
+        .Add("phase", RunPhaseName(job_, group))
+        .Add("percent", position / 100.0)
+        .Add("elapsed", elapsed);
+    if (left < 0)
+        o.AddNull("left");
+    else
+        o.Add("left", left);
+    Emit(o.Text());
+}
+
+std::string RunLineTake(RunLineState &state, const std::string &line)
+{
+    std::string event, phase;
+    double number;
+    if (!JsonGetString(line, "event", event))
+        return "";
+    JsonGetString(line, "phase", phase);
+    if (event == "phase_start") {
+        state.phase = phase;
+        state.phaseDone = false;
+        state.bar = 0;
+        state.elapsed = state.left = -1;
+    } else if (event == "phase_end") {
+        state.phase = phase;
+        state.phaseDone = true;
+        state.bar = RUN_BAR_MAX;
+        state.left = 0;
+        if (JsonGetNumber(line, "seconds", number))
+            state.elapsed = number;
+    } else if (event == "progress") {
+        if (JsonGetNumber(line, "percent", number))
+            state.bar = (int)(number * 100 + 0.5);
+        state.elapsed = JsonGetNumber(line, "elapsed", number) ? number : -1;
+        state.left = JsonGetNumber(line, "left", number) ? number : -1;
+    } else if (event == "result") {
+        state.finished = true;
+        JsonGetString(line, "outcome", state.outcome);
+        state.exitStatus = JsonGetNumber(line, "exit_status", number) ? (int)number : -1;
+    } else {
+        return "";
+    }
+    return event;
+}
+
+std::string RunPhaseLabel(const std::string &phase)
+{
+    if (phase == "read")
+        return " Reading";
+    for (int g = 0; g < RUN_GROUP_COUNT; g++)
+        if (phase == RunPhaseName(RUN_JOB_UPLOAD, g))
+            return RunGroupLabels[g];
+    return " " + phase;
+}

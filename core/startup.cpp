@@ -1,0 +1,202 @@
+#include "core/startup.h"
+
+#include "core/cmdline.h"
+#include "core/getopt.h"
+#include "platform/ports.h"
+#include "platform/syserr.h"
+#include "support/winerr.h"
+#include "support/log.h"
+#include "support/version.h"
+
+#include <cstdio>
+#include <cstring>
+
+// The program name, the option arguments and the firmware file argument
+// point into these for the rest of the process.
+static CmdLine startup_cmdline;
+static char startup_program_name[CMDLINE_SIZE];
+
+// Console-channel lines are not wanted: the log file is the only record.
+static void startup_console_nothing(const char *, bool)
+{
+}
+
+static bool startup_same_name(const std::string &a, const char *b)
+{
+    size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; i++) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z')
+            x = (char)(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z')
+            y = (char)(y - 'A' + 'a');
+        if (x != y)
+            return false;
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+static StartupResult startup_refuse(int code, StartupState &out)
+{
+    char text[CMDLINE_SIZE + 96];
+    if (code == CMDLINE_TOO_LONG)
+        snprintf(text, sizeof text, "%s: command line refused: more than %d characters", out.programName,
+                 CMDLINE_SIZE - 1);
+    else
+        snprintf(text, sizeof text, "%s: command line refused: more than %d words", out.programName,
+                 CMDLINE_MAX_WORDS);
+    fprintf(stderr, "%s\n", text);
+    out.errorText = text;
+    return STARTUP_REFUSED;
+}
+
+static StartupResult startup_run(int cmdLineResult, StartupState &out)
+{
+    CmdLine &cl = startup_cmdline;
+    out = StartupState();
+    CmdLineProgramName(cl.argc > 0 ? cl.argv[0] : "", startup_program_name, sizeof startup_program_name);
+    out.programName = startup_program_name;
+    if (cmdLineResult != CMDLINE_OK)
+        return startup_refuse(cmdLineResult, out);
+
+    mgetopt::getopt_reset();
+    int c;
+    while ((c = mgetopt::getopt(cl.argc, cl.argv, "vl:")) != -1) {
+        // -v is accepted and has no effect; '?' has been reported already.
+        if (c == 'l')
+            out.logFileName = mgetopt::optarg;
+    }
+    if (mgetopt::optind < cl.argc)
+        out.firmwareArg = cl.argv[mgetopt::optind];
+
+    char prefix[CMDLINE_SIZE + 2];
+    snprintf(prefix, sizeof prefix, "%s: ", startup_program_name);
+    if (!LogOpen(out.logFileName, startup_console_nothing, prefix, true)) {
+        fprintf(stderr, "%s: LogOpen() failed\n", startup_program_name);
+        return STARTUP_END;
+    }
+    Log("-------------------- Start: --------------------");
+
+    if (!StartupLoadPortList(out))
+        return STARTUP_ERROR;
+    return STARTUP_OK;
+}
+
+StartupResult StartupInit(int argc, char **argv, StartupState &out)
+{
+    int r = CmdLineFromArgv(startup_cmdline, argc, argv);
+    return startup_run(r, out);
+}
+
+StartupResult StartupInitFromText(const char *commandLine, StartupState &out)
+{
+    int r = CmdLineFromText(startup_cmdline, commandLine);
+    return startup_run(r, out);
+}
+
+bool StartupLoadPortList(StartupState &out)
+{
+    const char *const *fixed = PlatFixedPortNames();
+    out.ports.clear();
+    out.ports.push_back(fixed[0]);
+    out.ports.push_back(fixed[1]);
+
+    std::vector<std::string> found;
+    const char *failedCall = nullptr;
+    if (!PlatEnumSerialPorts(found, &failedCall)) {
+        unsigned long code = PlatGetLastError();
+        // A system message and its name need more room than St offers.
+        char text[512];
+        snprintf(text, sizeof text, "%s():\n\n%s", failedCall != nullptr ? failedCall : "PlatEnumSerialPorts",
+                 WinErrStr(code));
+        out.errorText = text;
+        return false;
+    }
+    for (const std::string &name : found) {
+        if (!startup_same_name(name, fixed[0]) && !startup_same_name(name, fixed[1]))
+            out.ports.push_back(name);
+    }
+    return true;
+}
+
+std::string StartupPortDescription(const PlatPortDetails &d)
+{
+    if (!d.present)
+        return "";
+    std::string text = d.driver.empty() ? "serial port" : d.driver;
+    if (!d.usbVendorId.empty()) {
+        text += ", USB " + d.usbVendorId + ":" + d.usbProductId;
+        // Many adapters repeat their maker in the product name.
+        if (!d.manufacturer.empty() && d.product.compare(0, d.manufacturer.size(), d.manufacturer) != 0)
+            text += " " + d.manufacturer;
+        if (!d.product.empty())
+            text += " " + d.product;
+        if (!d.serialNumber.empty())
+            text += ", serial " + d.serialNumber;
+    }
+    return text;
+}
+
+void StartupTrace(const char *text)
+{
+    Log("%s(): %s", "CMirdelApp::InitInstance", text != nullptr ? text : "");
+}
+
+StartupGnuOption StartupFindGnuOption(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        const char *w = argv[i];
+        if (std::strcmp(w, "--help") == 0)
+            return STARTUP_GNU_HELP;
+        if (std::strcmp(w, "--version") == 0)
+            return STARTUP_GNU_VERSION;
+        if (w[0] != '-' || w[1] == '\0' || std::strcmp(w, "--") == 0)
+            break;
+        // -l takes the rest of its word or, when nothing follows it there,
+        // the next word: that word is a file name, whatever it looks like.
+        const char *l = std::strchr(w + 1, 'l');
+        if (l != nullptr && l[1] == '\0')
+            i++;
+    }
+    return STARTUP_GNU_NONE;
+}
+
+static const char startup_help[] =
+    "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]\n"
+    "Uploads Motorola S-record firmware to a power analyzer over a serial line:\n"
+    "the desktop program. Its main window chooses the firmware file (or takes\n"
+    "FIRMWARE-FILE), shows what the file holds, and uploads it at 115200 baud\n"
+    "with every record acknowledged, the flash writing followed and, when\n"
+    "Verify is checked, every segment read back and compared.\n"
+    "\n"
+    "Options:\n"
+    "  -l LOGFILE      append a log of the run to LOGFILE (nothing is logged\n"
+    "                  without it)\n"
+    "  -v              accepted, no effect\n"
+    "  --help          show this text and exit\n"
+    "  --version       show the version and exit\n"
+    "  FIRMWARE-FILE   the file the Upload button takes instead of asking;\n"
+    "                  options come before it, and -- before a name that\n"
+    "                  begins with a hyphen\n"
+    "\n"
+    "Qt's own options (-platform NAME, -style NAME ...) are taken as well.\n"
+    "\n"
+    "Exit status:\n"
+    "  0   the main window was closed\n"
+    "  1   the log file cannot be opened, or the serial ports cannot be listed\n"
+    "  2   the command line is longer than 1023 characters or 20 words\n"
+    "\n"
+    "Without a display, mirdel-cli does the same work from a terminal; the\n"
+    "manual (Help button, or Mirdel.pdf beside the program) tells more.\n";
+
+int StartupPrintGnuOption(StartupGnuOption option, FILE *out)
+{
+    bool written;
+    if (option == STARTUP_GNU_VERSION) {
+        written = VersionPrint(out, "mirdel");
+    } else {
+        std::fputs(startup_help, out);
+        written = std::fflush(out) == 0 && !std::ferror(out);
+    }
+    return written ? 0 : 1;
+}
