@@ -438,25 +438,24 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     UploadResult result;
     if (job_ != RUN_JOB_UPLOAD) {
         result = job_ == RUN_JOB_READ ? ReadFlash(port) : Verify(port);
-        progress_ = nullptr;
-        view_.RunDone(result);
-        return result;
-    }
-    int r = MdlUpdate(port, MDL_MODE_UPLOAD, ProgressCallback, this, filePath_.c_str(), false);
-    if (r < 0) {
-        run_take_error(errorCode, errorText);
-        result = UPLOAD_FAILED;
-    } else if (r == 0) {
-        result = UPLOAD_TIMEOUT;
-    } else if (stopRequested_.load()) {
-        result = UPLOAD_STOPPED;
-    } else if (!view_.VerifyChecked() || firmware_.imageCount == 0) {
-        MdlUpdate(port, MDL_MODE_FINISH);
-        result = UPLOAD_OK;
     } else {
-        result = Verify(port);
+        int r = MdlUpdate(port, MDL_MODE_UPLOAD, ProgressCallback, this, filePath_.c_str(), false);
+        if (r < 0) {
+            run_take_error(errorCode, errorText);
+            result = UPLOAD_FAILED;
+        } else if (r == 0) {
+            result = UPLOAD_TIMEOUT;
+        } else if (stopRequested_.load()) {
+            result = UPLOAD_STOPPED;
+        } else if (!view_.VerifyChecked() || firmware_.imageCount == 0) {
+            MdlUpdate(port, MDL_MODE_FINISH);
+            result = UPLOAD_OK;
+        } else {
+            result = Verify(port);
+        }
     }
 
+    // Every job can lose its device, and each says so.
     if (result == UPLOAD_FAILED && errorCode == MDL_ERR_LOCAL)
         deviceLost = PlatPortLastFault() == PLAT_PORT_FAULT_MISSING;
     progress_ = nullptr;
