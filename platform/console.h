@@ -10,11 +10,15 @@ bool PlatIsTerminal(FILE *stream);
 // From now on the first Ctrl-C calls onStop instead of ending the program;
 // a second one ends it as usual. On POSIX systems SIGTERM and SIGHUP do the
 // same, so that a station shut down or a dropped session stops the run as
-// Ctrl-C does, and a closed output does not end the program. onStop runs in a signal handler or on a
-// thread of the system's own, so it may only set atomic flags.
+// Ctrl-C does, and a closed output does not end the program. onStop runs
+// on a thread of its own, never in a signal handler: it may take a lock and
+// wake a waiting thread, but must not wait for the thread that removes the
+// handler.
 void PlatInstallStopHandler(void (*onStop)(void));
 
-// Gives Ctrl-C back its usual meaning.
+// Gives Ctrl-C back its usual meaning. On POSIX systems it returns once
+// onStop has run for every stop that came before; on Windows a call under
+// way may still run.
 void PlatRemoveStopHandler(void);
 
 // The width of the terminal stream is, in columns; 0 when not known. Asked
