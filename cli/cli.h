@@ -2,16 +2,7 @@
 // returns the exit status.
 #pragma once
 
-enum {
-    CLI_EXIT_OK = 0,
-    CLI_EXIT_STOPPED = 1, // the user stopped the upload or the verification
-    CLI_EXIT_FAILED = 2,  // the upload failed
-    CLI_EXIT_TIMEOUT = 3, // the instrument did not answer in time
-    CLI_EXIT_FILE = 4,    // the firmware file cannot be read or is faulty, or a check failed
-    CLI_EXIT_PORT = 5,    // the serial port cannot be opened
-    CLI_EXIT_USAGE = 64,  // wrong command line
-    CLI_EXIT_OUTPUT = 74, // the results could not be written
-};
+#include "core/runreport.h" // the exit statuses
 
 struct CliCommand {
     const char *name;

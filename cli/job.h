@@ -26,7 +26,3 @@ int CliParseJob(const char *command, int argc, char **argv, CliJobOptions &o);
 
 // Runs the job; returns the exit status.
 int CliRunJob(const CliJobOptions &o);
-
-// The overall status of several runs: 0 when all are 0, otherwise the most
-// severe: failed, time-out, port not opened, stopped.
-int CliWorstStatus(const std::vector<int> &statuses);

@@ -2,9 +2,42 @@
 #include "core/runreport.h"
 
 #include <cmath>
+#include <filesystem>
 
 #include "firmware/mdl.h"
 #include "support/json.h"
+#include "support/sha256.h"
+
+int RunExitStatus(UploadResult result)
+{
+    switch (result) {
+    case UPLOAD_OK:
+        return CLI_EXIT_OK;
+    case UPLOAD_STOPPED:
+    case VERIFY_STOPPED:
+        return CLI_EXIT_STOPPED;
+    case UPLOAD_TIMEOUT:
+        return CLI_EXIT_TIMEOUT;
+    default:
+        return CLI_EXIT_FAILED;
+    }
+}
+
+int RunWorstStatus(const std::vector<int> &statuses)
+{
+    // A failed or timed-out run may have left an instrument half written;
+    // a port that did not open left it untouched; a stop was asked for.
+    static const int order[] = {CLI_EXIT_FAILED, CLI_EXIT_TIMEOUT, CLI_EXIT_PORT,
+                                CLI_EXIT_FILE,   CLI_EXIT_OUTPUT,  CLI_EXIT_STOPPED};
+    for (int severe : order)
+        for (int s : statuses)
+            if (s == severe)
+                return s;
+    for (int s : statuses)
+        if (s != CLI_EXIT_OK)
+            return CLI_EXIT_FAILED;
+    return CLI_EXIT_OK;
+}
 
 std::string RunIsoTime(RunWallClock::time_point t)
 {
@@ -162,6 +195,43 @@ std::string RunRecordJson(const RunRecord &r)
         .Add("end_time", RunIsoTime(r.endTime))
         .AddRaw("seconds", seconds.Text());
     return o.Text();
+}
+
+RunRecord RunRecordBegin(RunJob job, const std::string &port, const Firmware &firmware,
+                         const std::string &path, const RunReadRequest &read)
+{
+    RunRecord r;
+    r.job = job;
+    r.port = port;
+    r.firmware = job == RUN_JOB_READ ? nullptr : &firmware;
+    r.read = read;
+    r.filePath = job == RUN_JOB_READ ? read.path : path;
+    r.startTime = RunWallClock::now();
+    return r;
+}
+
+std::string RunRecordEnd(RunRecord &r, bool ran, UploadResult result, int exitStatus, int errorCode,
+                         const std::string &errorText, const std::string &outcome)
+{
+    r.ran = ran;
+    r.result = result;
+    r.exitStatus = exitStatus;
+    r.errorCode = errorCode;
+    r.errorText = errorText;
+    r.outcome = outcome;
+    r.endTime = RunWallClock::now();
+    r.finished = RunClock::now();
+    // The file's size and digest, left empty when unknown; a read-back that
+    // never ran wrote nothing.
+    if (ran || r.job != RUN_JOB_READ) {
+        std::error_code ec;
+        uintmax_t size = std::filesystem::file_size(r.filePath, ec);
+        r.fileSize = ec ? 0 : (uint64_t)size;
+        std::string error;
+        if (!Sha256File(r.filePath.c_str(), r.fileSha256, error))
+            r.fileSha256.clear();
+    }
+    return RunRecordJson(r);
 }
 
 RunJsonView::RunJsonView(FILE *out, const std::string &port, RunJob job, bool verify)

@@ -7,10 +7,29 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "core/run.h"
 
 struct Firmware;
+
+// The command-line tool's exit statuses; the station reads them back from
+// the children it starts.
+enum {
+    CLI_EXIT_OK = 0,
+    CLI_EXIT_STOPPED = 1, // the user stopped the upload or the verification
+    CLI_EXIT_FAILED = 2,  // the upload failed
+    CLI_EXIT_TIMEOUT = 3, // the instrument did not answer in time
+    CLI_EXIT_FILE = 4,    // the firmware file cannot be read or is faulty, or a check failed
+    CLI_EXIT_PORT = 5,    // the serial port cannot be opened
+    CLI_EXIT_USAGE = 64,  // wrong command line
+    CLI_EXIT_OUTPUT = 74, // the results could not be written
+};
+// The exit status of a run that ended with result.
+int RunExitStatus(UploadResult result);
+// The overall status of several runs: 0 when all are 0, otherwise the most
+// severe: failed, time-out, port not opened, file, output, stopped.
+int RunWorstStatus(const std::vector<int> &statuses);
 
 using RunClock = std::chrono::steady_clock;
 using RunWallClock = std::chrono::system_clock;
@@ -68,6 +87,14 @@ struct RunRecord {
 
 // The final object, one line without its line end.
 std::string RunRecordJson(const RunRecord &record);
+// The record of a run on port that begins now: of the firmware file at
+// path, or for a read-back (firmware unused) of the output named in read.
+RunRecord RunRecordBegin(RunJob job, const std::string &port, const Firmware &firmware,
+                         const std::string &path, const RunReadRequest &read);
+// Completes the record of a run that ended now (ran false: the port did not
+// open), with the file's size and digest; returns its JSON line.
+std::string RunRecordEnd(RunRecord &record, bool ran, UploadResult result, int exitStatus,
+                         int errorCode, const std::string &errorText, const std::string &outcome);
 
 // The JSON renderer of a run's events: "phase_start", "progress" (at most
 // four times a second per phase), "phase_end", one line each, flushed.

@@ -1,0 +1,162 @@
+// The station: a reader thread per child hands its lines over; the station's
+// own thread sleeps until a line, the end of an output or a stop comes.
+#include "core/station.h"
+
+#include <thread>
+
+#include "platform/process.h"
+
+Station::Station(const StationJob &job) : job_(job)
+{
+    for (const std::string &name : job_.ports) {
+        StationPort port;
+        port.name = name;
+        ports_.push_back(port);
+    }
+    processes_.resize(ports_.size(), nullptr);
+}
+
+void Station::RequestStop()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    stop_ = true;
+    ready_.notify_one();
+}
+
+void Station::Put(Line line)
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    lines_.push_back(std::move(line));
+    ready_.notify_one();
+}
+
+void Station::ReadChild(Station *station, FILE *in, size_t port)
+{
+    std::string line;
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, in)) {
+        line += buf;
+        if (line.back() != '\n')
+            continue;
+        line.pop_back();
+        station->Put({port, line, false});
+        line.clear();
+    }
+    if (!line.empty())
+        station->Put({port, line, false});
+    station->Put({port, "", true});
+}
+
+std::vector<std::string> Station::ChildArgs(const std::string &port) const
+{
+    static const char *const names[] = {"upload", "verify", "read"};
+    // The checks were made here once: the children do not ask again.
+    std::vector<std::string> args = {"mirdel-cli", names[job_.job], "--json", "--port", port};
+    if (job_.job == RUN_JOB_UPLOAD) {
+        args.push_back("--yes");
+        if (!job_.verify)
+            args.push_back("--no-verify");
+    }
+    if (job_.debug)
+        args.push_back("--debug");
+    if (!job_.logFile.empty()) {
+        args.push_back("-l");
+        args.push_back(job_.logFile);
+    }
+    args.push_back("--");
+    args.push_back(job_.path);
+    return args;
+}
+
+int Station::Run(StationView &view)
+{
+    RunWallClock::time_point wallStart = RunWallClock::now();
+    std::vector<std::thread> readers;
+    size_t open = 0;
+    for (size_t i = 0; i < ports_.size(); i++) {
+        StationPort &p = ports_[i];
+        std::string error;
+        p.start = RunClock::now();
+        processes_[i] = PlatProcessStart(job_.program, ChildArgs(p.name), error);
+        if (!processes_[i]) {
+            p.outcome = "mirdel-cli: cannot start the run for " + p.name + ": " + error;
+            p.end = RunClock::now();
+            continue;
+        }
+        p.running = true;
+        open++;
+        readers.emplace_back(ReadChild, this, PlatProcessOutput(processes_[i]), i);
+    }
+    view.Begin();
+
+    bool stopPassed = false;
+    while (open > 0) {
+        std::deque<Line> lines;
+        bool stop;
+        int delay = view.TickDelay();
+        {
+            std::unique_lock<std::mutex> hold(lock_);
+            auto woken = [&] { return !lines_.empty() || (stop_ && !stopPassed); };
+            if (delay < 0)
+                ready_.wait(hold, woken);
+            else
+                ready_.wait_for(hold, std::chrono::milliseconds(delay), woken);
+            lines.swap(lines_);
+            stop = stop_;
+        }
+        if (stop && !stopPassed) {
+            stopPassed = true;
+            for (size_t i = 0; i < ports_.size(); i++)
+                if (ports_[i].running)
+                    PlatProcessStop(processes_[i]);
+            view.StopPassed();
+        }
+        for (Line &l : lines) {
+            StationPort &p = ports_[l.port];
+            if (l.end) {
+                p.running = false;
+                p.end = RunClock::now();
+                open--;
+                continue;
+            }
+            std::string event = RunLineTake(p.state, l.text);
+            if (event == "result") {
+                p.outcome = p.state.outcome;
+                p.status = p.state.exitStatus;
+            }
+            view.PortLine(l.port, event, l.text);
+        }
+        view.Tick();
+    }
+    for (std::thread &t : readers)
+        t.join();
+
+    std::vector<int> statuses;
+    for (size_t i = 0; i < ports_.size(); i++) {
+        StationPort &p = ports_[i];
+        bool lost = !processes_[i];
+        if (processes_[i]) {
+            int status = PlatProcessWait(processes_[i]);
+            processes_[i] = nullptr;
+            // A child that ended without its result line failed as a whole.
+            if (p.outcome.empty() || status < 0) {
+                if (p.outcome.empty()) {
+                    p.outcome = "mirdel-cli: the run for " + p.name + " ended without a result";
+                    lost = true;
+                }
+                status = status < 0 || status == 0 ? CLI_EXIT_FAILED : status;
+            }
+            p.status = status;
+        }
+        std::string lostResult;
+        if (lost) {
+            RunRecord record = RunRecordBegin(job_.job, p.name, *job_.firmware, job_.path, {});
+            record.startTime = wallStart;
+            lostResult = RunRecordEnd(record, true, UPLOAD_FAILED, CLI_EXIT_FAILED, -1, p.outcome,
+                                      p.outcome);
+        }
+        view.PortEnded(i, lostResult);
+        statuses.push_back(p.status);
+    }
+    return RunWorstStatus(statuses);
+}

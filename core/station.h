@@ -1,0 +1,96 @@
+// Several ports at once: one child process of the command-line tool per
+// port, each running the job on its port and reporting in JSON lines. The
+// station starts them, reads their lines, passes a stop on to all of them
+// and sums their ends up in one exit status; a front end is told what
+// happens on each port and draws it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/runreport.h"
+
+struct PlatProcess;
+
+// What every child runs: "mirdel-cli JOB --json --port NAME ... -- PATH".
+struct StationJob {
+    std::string program;                // the command-line tool's path
+    RunJob job = RUN_JOB_UPLOAD;        // upload or verify
+    std::string path;                   // the firmware file
+    const Firmware *firmware = nullptr; // its contents, for a result made here
+    bool verify = true;                 // upload: read the flash back afterwards
+    bool debug = false;                 // the children's console messages on stderr
+    std::string logFile;                // empty: no log
+    std::vector<std::string> ports;
+};
+
+// One port's run as its child's lines tell it.
+struct StationPort {
+    std::string name;
+    RunLineState state;
+    bool running = false;         // its output has not ended
+    int status = CLI_EXIT_FAILED; // final once the port has ended
+    std::string outcome;          // from its result line, or why there is none
+    RunClock::time_point start, end;
+};
+
+// What a front end is told, on the thread that runs the station.
+class StationView
+{
+  public:
+    virtual ~StationView() = default;
+    // Every child has been started, or has its outcome telling why not.
+    virtual void Begin() {}
+    // A line of the child on port (an index into Station::Ports()); event
+    // is what RunLineTake made of it (empty for a line that is none), the
+    // port's state is updated.
+    virtual void PortLine(size_t port, const std::string &event, const std::string &line) = 0;
+    // The stop was passed on to every child still running.
+    virtual void StopPassed() = 0;
+    // The run on port is over, its status and outcome final. lostResult:
+    // the result line made here for a run that gave none (empty otherwise).
+    virtual void PortEnded(size_t port, const std::string &lostResult) = 0;
+    // How long the view may go without Tick while nothing happens, in
+    // milliseconds; -1: as long as it takes.
+    virtual int TickDelay() { return -1; }
+    // Called after every wake-up of the station.
+    virtual void Tick() {}
+};
+
+class Station
+{
+  public:
+    explicit Station(const StationJob &job);
+    Station(const Station &) = delete;
+    Station &operator=(const Station &) = delete;
+
+    // Starts a child per port and runs until every one has ended; returns
+    // the worst of their exit statuses.
+    int Run(StationView &view);
+    // Passes a stop on to every child, once; from any thread (not a signal
+    // handler). A stop before Run is passed on as soon as the children run.
+    void RequestStop();
+    const std::vector<StationPort> &Ports() const { return ports_; }
+
+  private:
+    struct Line {
+        size_t port;
+        std::string text;
+        bool end; // the child's output ended
+    };
+    static void ReadChild(Station *station, FILE *in, size_t port);
+    void Put(Line line);
+    std::vector<std::string> ChildArgs(const std::string &port) const;
+
+    StationJob job_;
+    std::vector<StationPort> ports_;
+    std::vector<PlatProcess *> processes_;
+    std::mutex lock_; // guards what follows
+    std::condition_variable ready_;
+    std::deque<Line> lines_;
+    bool stop_ = false;
+};
