@@ -254,11 +254,12 @@ TEST(RunSim, LabelsAndVerifySwitch)
     FirmwareFile file(SmallLayout());
     for (bool verify : {true, false}) {
         RecordingView view;
-        view.verify = verify;
+        RunOptions options;
+        options.verify = verify;
         std::string error;
         SioPort *port = RunOpenPort(sim.Path(), error);
         ASSERT_NE(port, nullptr) << error;
-        UploadRun run(file.firmware, file.path, view);
+        UploadRun run(file.firmware, file.path, view, options);
         ASSERT_TRUE(run.Start(port));
         run.Join();
         std::vector<std::string> labels = {"label 0 bold  Uploading ...",
