@@ -4,13 +4,11 @@
 // passes on.
 #include "cli/job.h"
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "cli/cli.h"
 #include "cli/prompt.h"
@@ -141,31 +139,46 @@ class CliRunView : public RunView
     UploadResult result_ = UPLOAD_FAILED;
 };
 
-std::atomic<UploadRun *> cli_active_run{nullptr};
-std::atomic<bool> cli_stop{false};
-
-// What the stop handler tells. It runs on a thread of its own: what it
-// reaches is set and cleared under the lock, and outlives its setting.
+// What a stop reaches. The stop handler runs on a thread of its own: the
+// run or station it tells is set and cleared under the lock, and is
+// destroyed only after it was cleared.
 std::mutex cli_stop_lock;
+bool cli_stop = false;      // a stop came
+bool cli_stop_told = false; // and was told on stderr
+UploadRun *cli_active_run = nullptr;
+bool cli_active_json = false; // the run's JSON lines say it in the result
 Station *cli_active_station = nullptr;
 
-void cli_watch(UploadRun *, Station *station)
+// Passes a stop on to what runs; with the lock held.
+void cli_pass_stop(void)
 {
-    std::lock_guard<std::mutex> hold(cli_stop_lock);
-    cli_active_station = station;
-    if (station && cli_stop.load()) // asked before the station existed
-        station->RequestStop();
+    if (cli_active_run && cli_active_run->WorkerRunning()) {
+        cli_active_run->RequestStop();
+        if (!cli_active_json && !cli_stop_told)
+            std::fprintf(stderr, "\nStop requested: the run ends at its next step.\n");
+        cli_stop_told = true;
+    }
+    if (cli_active_station)
+        cli_active_station->RequestStop();
 }
 
 void cli_on_stop(void)
 {
     std::lock_guard<std::mutex> hold(cli_stop_lock);
-    cli_stop.store(true);
-    UploadRun *run = cli_active_run.load();
-    if (run)
-        run->RequestStop();
-    if (cli_active_station)
-        cli_active_station->RequestStop();
+    cli_stop = true;
+    cli_pass_stop();
+}
+
+// Makes run or station what a stop reaches (both null: nothing). A stop
+// that came before it existed reaches it at once.
+void cli_watch(UploadRun *run, bool json, Station *station)
+{
+    std::lock_guard<std::mutex> hold(cli_stop_lock);
+    cli_active_run = run;
+    cli_active_json = json;
+    cli_active_station = station;
+    if (cli_stop)
+        cli_pass_stop();
 }
 
 // A positive whole number of milliseconds from the environment, or fallback.
@@ -179,11 +192,6 @@ long cli_env_ms(const char *name, long fallback)
     return (*end == '\0' && value > 0 && value <= 86400000L) ? value : fallback;
 }
 
-int cli_exit_status(UploadResult result)
-{
-    return RunExitStatus(result);
-}
-
 void cli_drop_log_line(const char *, bool) {}
 
 // --debug: the console channel on stderr. A message that continues the one
@@ -193,35 +201,23 @@ void cli_show_log_line(const char *line, bool)
     std::fprintf(stderr, "%s\n", line[0] == '\n' ? line + 1 : line);
 }
 
-// The record of a run on port that begins now.
-RunRecord cli_record(const CliJobOptions &o, const Firmware &firmware, const std::string &port)
-{
-    return RunRecordBegin(o.job, port, firmware, o.path, o.read);
-}
-
-// Completes the record of a run that ended now; returns its JSON line.
-std::string cli_record_line(RunRecord &r, bool ran, UploadResult result, int status,
-                            int errorCode, const std::string &errorText,
-                            const std::string &outcome)
-{
-    return RunRecordEnd(r, ran, result, status, errorCode, errorText, outcome);
-}
-
 // The run on one port, in this process.
 int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::string &port)
 {
-    RunRecord record = cli_record(o, firmware, port);
+    RunOptions options;
+    options.job = o.job;
+    options.verify = o.verify;
+    options.read = o.read;
+    RunRecord record = RunRecordBegin(options, port, firmware, o.path);
     std::string message;
     SioPort *sio = RunOpenPort(port, message);
     if (!sio) {
         char text[1024];
         std::snprintf(text, sizeof text, RUN_OPEN_FAILED_FORMAT, message.c_str());
-        if (o.json) {
-            std::printf("%s\n", cli_record_line(record, false, UPLOAD_FAILED, CLI_EXIT_PORT, -1,
-                                                message, text).c_str());
-        } else {
+        if (o.json)
+            std::printf("%s\n", RunRecordFail(record, false, CLI_EXIT_PORT, message, text).c_str());
+        else
             std::fprintf(stderr, "%s\n", text);
-        }
         return CLI_EXIT_PORT;
     }
 
@@ -233,64 +229,43 @@ int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::st
     CliRunView human(progress, o.job);
     RunJsonView json(stdout, port, o.job);
     RunView &view = o.json ? (RunView &)json : (RunView &)human;
-    RunOptions options;
-    options.job = o.job;
-    options.verify = o.verify;
-    options.read = o.read;
     UploadRun run(firmware, o.path, view, options);
-    cli_active_run.store(&run);
 
-    int status;
-    bool started = run.Start(sio);
-    if (started && cli_stop.load()) // asked before the run existed
-        run.RequestStop();
-    if (!started) {
+    if (!run.Start(sio)) {
         std::fprintf(stderr, "mirdel-cli: the %s could not be started\n", cli_job_names[o.job]);
-        status = CLI_EXIT_FAILED;
-    } else {
-        bool told = o.json; // JSON lines say it in the result
-        while (run.WorkerRunning()) {
-            if (run.StopRequested() && !told) {
-                std::fprintf(stderr, "\nStop requested: the run ends at its next step.\n");
-                told = true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        run.Join();
-        UploadResult result = o.json ? json.Result() : human.Result();
-        RunOutcome outcome =
-            RunJobOutcomeText(o.job, result, run.errorCode, run.errorText, run.mismatch,
-                              run.deviceLost);
-        status = cli_exit_status(result);
-        if (o.json) {
-            record.phases = json.Phases();
-            std::printf("%s\n", cli_record_line(record, true, result, status, run.errorCode,
-                                                run.errorText, outcome.text).c_str());
-        } else {
-            std::fprintf(result == UPLOAD_OK ? progress : stderr, "%s\n", outcome.text.c_str());
-        }
-        RunLogOutcome(result, run.errorText);
+        return CLI_EXIT_FAILED;
     }
-    cli_active_run.store(nullptr);
-    return status;
+    cli_watch(&run, o.json, nullptr);
+    run.Join();
+    cli_watch(nullptr, false, nullptr);
+    UploadResult result = o.json ? json.Result() : human.Result();
+    if (o.json) {
+        std::printf("%s\n", RunRecordFinish(record, run, result, json.Phases()).c_str());
+    } else {
+        RunOutcome outcome = RunJobOutcomeText(o.job, result, run.errorCode, run.errorText,
+                                               run.mismatch, run.deviceLost);
+        std::fprintf(result == UPLOAD_OK ? progress : stderr, "%s\n", outcome.text.c_str());
+    }
+    RunLogOutcome(result, run.errorText);
+    return RunExitStatus(result);
 }
 
 int cli_run_parallel(const CliJobOptions &o, const Firmware &firmware)
 {
     StationJob job;
     job.program = PlatSelfPath("mirdel-cli");
-    job.job = o.job;
+    job.options.job = o.job;
+    job.options.verify = o.verify;
     job.path = o.path;
     job.firmware = &firmware;
-    job.verify = o.verify;
     job.debug = o.debug;
     job.logFile = o.logFile;
     job.ports = o.ports;
     Station station(job);
     CliRows rows(station, o.json);
-    cli_watch(nullptr, &station);
+    cli_watch(nullptr, o.json, &station);
     int status = station.Run(rows);
-    cli_watch(nullptr, nullptr);
+    cli_watch(nullptr, false, nullptr);
     rows.Summary();
     return status;
 }
@@ -316,7 +291,10 @@ int CliRunJob(const CliJobOptions &o)
 
     // From the start: a stop that comes before the run begins stops it as
     // soon as it begins (a second Ctrl-C ends the program).
-    cli_stop.store(false);
+    {
+        std::lock_guard<std::mutex> hold(cli_stop_lock);
+        cli_stop = cli_stop_told = false;
+    }
     PlatInstallStopHandler(cli_on_stop);
     int status = CLI_EXIT_OK;
     Firmware firmware{};

@@ -200,21 +200,22 @@ std::string RunRecordJson(const RunRecord &r)
     return o.Text();
 }
 
-RunRecord RunRecordBegin(RunJob job, const std::string &port, const Firmware &firmware,
-                         const std::string &path, const RunReadRequest &read)
+RunRecord RunRecordBegin(const RunOptions &options, const std::string &port,
+                         const Firmware &firmware, const std::string &path)
 {
     RunRecord r;
-    r.job = job;
+    r.job = options.job;
     r.port = port;
-    r.firmware = job == RUN_JOB_READ ? nullptr : &firmware;
-    r.read = read;
-    r.filePath = job == RUN_JOB_READ ? read.path : path;
+    r.firmware = options.job == RUN_JOB_READ ? nullptr : &firmware;
+    r.read = options.read;
+    r.filePath = options.job == RUN_JOB_READ ? options.read.path : path;
     r.startTime = RunWallClock::now();
     return r;
 }
 
-std::string RunRecordEnd(RunRecord &r, bool ran, UploadResult result, int exitStatus, int errorCode,
-                         const std::string &errorText, const std::string &outcome)
+static std::string run_record_end(RunRecord &r, bool ran, UploadResult result, int exitStatus,
+                                  int errorCode, const std::string &errorText,
+                                  const std::string &outcome)
 {
     r.ran = ran;
     r.result = result;
@@ -235,6 +236,22 @@ std::string RunRecordEnd(RunRecord &r, bool ran, UploadResult result, int exitSt
             r.fileSha256.clear();
     }
     return RunRecordJson(r);
+}
+
+std::string RunRecordFinish(RunRecord &r, const UploadRun &run, UploadResult result,
+                            const RunPhaseTimes &phases)
+{
+    RunOutcome outcome = RunJobOutcomeText(run.Job(), result, run.errorCode, run.errorText,
+                                           run.mismatch, run.deviceLost);
+    r.phases = phases;
+    return run_record_end(r, true, result, RunExitStatus(result), run.errorCode, run.errorText,
+                          outcome.text);
+}
+
+std::string RunRecordFail(RunRecord &r, bool ran, int exitStatus, const std::string &errorText,
+                          const std::string &outcome)
+{
+    return run_record_end(r, ran, UPLOAD_FAILED, exitStatus, -1, errorText, outcome);
 }
 
 RunJsonView::RunJsonView(FILE *out, const std::string &port, RunJob job)

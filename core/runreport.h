@@ -88,13 +88,17 @@ struct RunRecord {
 // The final object, one line without its line end.
 std::string RunRecordJson(const RunRecord &record);
 // The record of a run on port that begins now: of the firmware file at
-// path, or for a read-back (firmware unused) of the output named in read.
-RunRecord RunRecordBegin(RunJob job, const std::string &port, const Firmware &firmware,
-                         const std::string &path, const RunReadRequest &read);
-// Completes the record of a run that ended now (ran false: the port did not
-// open), with the file's size and digest; returns its JSON line.
-std::string RunRecordEnd(RunRecord &record, bool ran, UploadResult result, int exitStatus,
-                         int errorCode, const std::string &errorText, const std::string &outcome);
+// path, or for a read-back (firmware unused) of the output options name.
+RunRecord RunRecordBegin(const RunOptions &options, const std::string &port,
+                         const Firmware &firmware, const std::string &path);
+// Completes the record of a run that ended now with result, as run tells
+// it, the phases timed as given; returns its JSON line.
+std::string RunRecordFinish(RunRecord &record, const UploadRun &run, UploadResult result,
+                            const RunPhaseTimes &phases);
+// Completes the record of a run that failed without a result of its own:
+// its port did not open (ran false), or it gave none; returns its JSON line.
+std::string RunRecordFail(RunRecord &record, bool ran, int exitStatus, const std::string &errorText,
+                          const std::string &outcome);
 
 // The JSON renderer of a run's events: "phase_start", "progress" (at most
 // four times a second per phase), "phase_end", one line each, flushed.

@@ -51,10 +51,11 @@ std::vector<std::string> Station::ChildArgs(const std::string &port) const
 {
     static const char *const names[] = {"upload", "verify", "read"};
     // The checks were made here once: the children do not ask again.
-    std::vector<std::string> args = {"mirdel-cli", names[job_.job], "--json", "--port", port};
-    if (job_.job == RUN_JOB_UPLOAD) {
+    std::vector<std::string> args = {"mirdel-cli", names[job_.options.job], "--json", "--port",
+                                     port};
+    if (job_.options.job == RUN_JOB_UPLOAD) {
         args.push_back("--yes");
-        if (!job_.verify)
+        if (!job_.options.verify)
             args.push_back("--no-verify");
     }
     if (job_.debug)
@@ -150,10 +151,9 @@ int Station::Run(StationView &view)
         }
         std::string lostResult;
         if (lost) {
-            RunRecord record = RunRecordBegin(job_.job, p.name, *job_.firmware, job_.path, {});
+            RunRecord record = RunRecordBegin(job_.options, p.name, *job_.firmware, job_.path);
             record.startTime = wallStart;
-            lostResult = RunRecordEnd(record, true, UPLOAD_FAILED, CLI_EXIT_FAILED, -1, p.outcome,
-                                      p.outcome);
+            lostResult = RunRecordFail(record, true, CLI_EXIT_FAILED, p.outcome, p.outcome);
         }
         view.PortEnded(i, lostResult);
         statuses.push_back(p.status);

@@ -19,10 +19,9 @@ struct PlatProcess;
 // What every child runs: "mirdel-cli JOB --json --port NAME ... -- PATH".
 struct StationJob {
     std::string program;                // the command-line tool's path
-    RunJob job = RUN_JOB_UPLOAD;        // upload or verify
+    RunOptions options;                 // an upload (verified or not) or a verification
     std::string path;                   // the firmware file
     const Firmware *firmware = nullptr; // its contents, for a result made here
-    bool verify = true;                 // upload: read the flash back afterwards
     bool debug = false;                 // the children's console messages on stderr
     std::string logFile;                // empty: no log
     std::vector<std::string> ports;
