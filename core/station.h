@@ -68,7 +68,7 @@ class Station
     Station &operator=(const Station &) = delete;
 
     // Starts a child per port and runs until every one has ended; returns
-    // the worst of their exit statuses.
+    // the worst of their exit statuses. Once per station.
     int Run(StationView &view);
     // Passes a stop on to every child, once; from any thread (not a signal
     // handler). A stop before Run is passed on as soon as the children run.
