@@ -45,18 +45,12 @@ double seconds(Clock::time_point a, Clock::time_point b)
 class TimingView : public RunView
 {
   public:
-    void SetGroupLabel(int group, const std::string &, bool bold) override
-    {
-        (bold ? start[group] : end[group]) = Clock::now();
-    }
-    void SetGroupBar(int, int) override {}
-    int ShownPercent(int group) override { return shown[group]; }
-    void SetShownPercent(int group, int percent) override { shown[group] = percent; }
-    bool VerifyChecked() override { return true; }
-    void RunDone(UploadResult r) override { result = r; }
+    void PhaseStarted(int group) override { start[group] = Clock::now(); }
+    void PhaseProgress(int, const RunStep &) override {}
+    void PhaseEnded(int group) override { end[group] = Clock::now(); }
+    void RunFinished(UploadResult r) override { result = r; }
 
     Clock::time_point start[RUN_GROUP_COUNT], end[RUN_GROUP_COUNT];
-    int shown[RUN_GROUP_COUNT] = {};
     UploadResult result = UPLOAD_FAILED;
 };
 

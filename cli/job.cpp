@@ -40,65 +40,57 @@ const char *const cli_job_names[] = {"upload", "verify", "read"};
 class CliRunView : public RunView
 {
   public:
-    CliRunView(FILE *out, RunJob job, bool verify)
-        : out_(out), verify_(verify),
-          terminal_(PlatIsTerminal(out) && PlatEnableTerminalControls(out))
+    CliRunView(FILE *out, RunJob job)
+        : out_(out), job_(job), terminal_(PlatIsTerminal(out) && PlatEnableTerminalControls(out))
     {
-        for (int g = 0; g < RUN_GROUP_COUNT; g++)
-            names_[g] = RunGroupLabels[g];
-        if (job == RUN_JOB_READ) // a read-back verifies nothing
-            names_[RUN_GROUP_VERIFY] = " Reading";
     }
 
-    void SetGroupLabel(int group, const std::string &given, bool bold) override
+    void PhaseStarted(int group) override
     {
         Group &g = groups_[group];
-        std::string text = names_[group] + given.substr(std::strlen(RunGroupLabels[group]));
-        g.label = text;
-        phases_.Label(group, bold, RunClock::now());
-        if (bold) { // a phase starts
-            EndLine();
-            open_ = group;
-            g.printed = -1;
-            if (!terminal_)
-                std::fprintf(out_, "%s\n", text.c_str());
-            Draw(group, true);
-        } else {
-            if (terminal_) {
-                Draw(group, true);
-                EndLine();
-            } else {
-                std::fprintf(out_, "%s\n", text.c_str());
-                open_ = -1;
-            }
-        }
+        g.label = std::string(RunGroupLabel(job_, group)) + RUN_LABEL_BUSY;
+        phases_.Start(group, RunClock::now());
+        EndLine();
+        open_ = group;
+        g.printed = -1;
+        if (!terminal_)
+            std::fprintf(out_, "%s\n", g.label.c_str());
+        Draw(group, true);
         std::fflush(out_);
     }
 
-    void SetGroupBar(int group, int position) override
-    {
-        groups_[group].bar = position;
-        Draw(group, false);
-    }
-
-    int ShownPercent(int group) override { return groups_[group].percent; }
-
-    void SetShownPercent(int group, int percent) override
+    void PhaseProgress(int group, const RunStep &step) override
     {
         Group &g = groups_[group];
-        g.percent = percent;
-        if (terminal_) {
-            Draw(group, false);
-        } else if (percent / 10 != g.printed / 10 && percent >= 10) {
-            g.printed = percent;
-            std::fprintf(out_, "%s %d%%\n", names_[group].c_str(), percent);
+        g.bar = step.bar;
+        Draw(group, false);
+        if (step.percent == g.percent)
+            return;
+        g.percent = step.percent;
+        // Plain output: a line every ten percent.
+        if (!terminal_ && g.percent / 10 != g.printed / 10 && g.percent >= 10) {
+            g.printed = g.percent;
+            std::fprintf(out_, "%s %d%%\n", RunGroupLabel(job_, group), g.percent);
             std::fflush(out_);
         }
     }
 
-    bool VerifyChecked() override { return verify_; }
+    void PhaseEnded(int group) override
+    {
+        Group &g = groups_[group];
+        g.label = std::string(RunGroupLabel(job_, group)) + RUN_LABEL_DONE;
+        phases_.End(group, RunClock::now());
+        if (terminal_) {
+            Draw(group, true);
+            EndLine();
+        } else {
+            std::fprintf(out_, "%s\n", g.label.c_str());
+            open_ = -1;
+        }
+        std::fflush(out_);
+    }
 
-    void RunDone(UploadResult result) override
+    void RunFinished(UploadResult result) override
     {
         result_ = result;
         EndLine();
@@ -143,9 +135,8 @@ class CliRunView : public RunView
     }
 
     FILE *out_;
-    bool verify_;
+    RunJob job_;
     bool terminal_;
-    std::string names_[RUN_GROUP_COUNT]; // the groups' labels
     int open_ = -1; // the group whose line is being drawn
     Group groups_[RUN_GROUP_COUNT];
     RunPhaseTimes phases_;
@@ -303,14 +294,14 @@ int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::st
     if (toStdout && o.read.binary)
         PlatSetBinary(stdout);
     FILE *progress = toStdout ? stderr : stdout;
-    CliRunView human(progress, o.job, o.verify);
-    RunJsonView json(stdout, port, o.job, o.verify);
+    CliRunView human(progress, o.job);
+    RunJsonView json(stdout, port, o.job);
     RunView &view = o.json ? (RunView &)json : (RunView &)human;
-    UploadRun run(firmware, o.path, view);
-    if (o.job == RUN_JOB_READ)
-        run.SetReadRequest(o.read);
-    else
-        run.SetJob(o.job);
+    RunOptions options;
+    options.job = o.job;
+    options.verify = o.verify;
+    options.read = o.read;
+    UploadRun run(firmware, o.path, view, options);
     cli_active_run.store(&run);
 
     int status;

@@ -22,6 +22,13 @@ const char *const RunGroupLabels[RUN_GROUP_COUNT] = {
     " Verifying",
 };
 
+const char *RunGroupLabel(RunJob job, int group)
+{
+    if (group < 0 || group >= RUN_GROUP_COUNT)
+        return "";
+    return job == RUN_JOB_READ && group == RUN_GROUP_VERIFY ? " Reading" : RunGroupLabels[group];
+}
+
 static int32_t run_port_timeout = RUN_PORT_TIMEOUT;
 static std::atomic<bool> run_fail_next_thread{false};
 
@@ -218,7 +225,7 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
         // Every segment's read-back starts anew; the group starts once.
         if (event == EV_VERIFY_START && (verifyImage_ != 0 || verifySegment_ != 0))
             return true;
-        view_.SetGroupLabel(group, std::string(RunGroupLabels[group]) + RUN_LABEL_BUSY, true);
+        view_.PhaseStarted(group);
         if (event == EV_FLASH_START)
             flashBytes_ = 0;
         else if (event == EV_VERIFY_START)
@@ -243,10 +250,12 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
             total = verifyTotalSet_ ? verifyTotal_ : firmware_.totalSize;
         }
         double percent = Percent(value, total);
-        view_.SetGroupBar(group, BarPosition(percent));
-        int n = ShownNumber(percent);
-        if (view_.ShownPercent(group) != n)
-            view_.SetShownPercent(group, n);
+        RunStep step;
+        step.done = value;
+        step.total = total;
+        step.bar = BarPosition(percent);
+        step.percent = ShownNumber(percent);
+        view_.PhaseProgress(group, step);
         return true;
     }
 
@@ -273,13 +282,14 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
             if (verifyImage_ < firmware_.imageCount)
                 return true;
         }
-        view_.SetGroupLabel(group, std::string(RunGroupLabels[group]) + RUN_LABEL_DONE, false);
+        view_.PhaseEnded(group);
         return true;
     }
 }
 
-UploadRun::UploadRun(const Firmware &firmware, const std::string &filePath, RunView &view)
-    : firmware_(firmware), filePath_(filePath), view_(view)
+UploadRun::UploadRun(const Firmware &firmware, const std::string &filePath, RunView &view,
+                     const RunOptions &options)
+    : firmware_(firmware), filePath_(filePath), view_(view), options_(options)
 {
 }
 
@@ -411,8 +421,9 @@ UploadResult UploadRun::Verify(SioPort *port)
 
 UploadResult UploadRun::ReadFlash(SioPort *port)
 {
-    int r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this, read_.path.c_str(),
-                      read_.binary, read_.address, read_.length);
+    const RunReadRequest &read = options_.read;
+    int r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this, read.path.c_str(),
+                      read.binary, read.address, read.length);
     if (r < 0) {
         run_take_error(errorCode, errorText);
         return UPLOAD_FAILED;
@@ -431,13 +442,13 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     PlatSetLastError(0); // a lost device is told by this run's own failure
     mismatch = false;
     RunProgress progress(firmware_, view_, stopRequested_);
-    if (job_ == RUN_JOB_READ)
-        progress.SetVerifyTotal(read_.length > 0 ? (uint32_t)read_.length : 0);
+    if (options_.job == RUN_JOB_READ)
+        progress.SetVerifyTotal(options_.read.length > 0 ? (uint32_t)options_.read.length : 0);
     progress_ = &progress;
 
     UploadResult result;
-    if (job_ != RUN_JOB_UPLOAD) {
-        result = job_ == RUN_JOB_READ ? ReadFlash(port) : Verify(port);
+    if (options_.job != RUN_JOB_UPLOAD) {
+        result = options_.job == RUN_JOB_READ ? ReadFlash(port) : Verify(port);
     } else {
         int r = MdlUpdate(port, MDL_MODE_UPLOAD, ProgressCallback, this, filePath_.c_str(), false);
         if (r < 0) {
@@ -447,7 +458,7 @@ UploadResult UploadRun::RunUpload(SioPort *port)
             result = UPLOAD_TIMEOUT;
         } else if (stopRequested_.load()) {
             result = UPLOAD_STOPPED;
-        } else if (!view_.VerifyChecked() || firmware_.imageCount == 0) {
+        } else if (!options_.verify || firmware_.imageCount == 0) {
             MdlUpdate(port, MDL_MODE_FINISH);
             result = UPLOAD_OK;
         } else {
@@ -459,7 +470,7 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     if (result == UPLOAD_FAILED && errorCode == MDL_ERR_LOCAL)
         deviceLost = PlatPortLastFault() == PLAT_PORT_FAULT_MISSING;
     progress_ = nullptr;
-    view_.RunDone(result);
+    view_.RunFinished(result);
     return result;
 }
 

@@ -84,25 +84,6 @@ SioPort *RunOpenPort(const std::string &portName, std::string &portError);
 // command-line tool's hidden option; RUN_PORT_TIMEOUT otherwise).
 void RunSetPortTimeout(int32_t ms);
 
-// What the worker shows. Every call comes from the worker thread; the
-// dialog carries them out on its own thread and waits for them, except
-// RunDone, which it only queues.
-class RunView
-{
-  public:
-    virtual ~RunView() = default;
-    // The run begins: bars to 0..RUN_BAR_MAX, busy cursor.
-    virtual void RunBegin() {}
-    // label text of a group; bold applies to its label, number and sign.
-    virtual void SetGroupLabel(int group, const std::string &text, bool bold) = 0;
-    virtual void SetGroupBar(int group, int position) = 0; // 0..RUN_BAR_MAX
-    virtual int ShownPercent(int group) = 0;               // the number shown now
-    virtual void SetShownPercent(int group, int percent) = 0;
-    virtual bool VerifyChecked() = 0;
-    // The worker's last contact; errorCode and errorText are in place.
-    virtual void RunDone(UploadResult result) = 0;
-};
-
 // What a run does on the instrument. An upload is the dialog's run; the
 // other two are the command-line tool's: the verification alone (then the
 // finish command), and the read-back of a flash range into a file.
@@ -117,6 +98,43 @@ struct RunReadRequest {
     uint32_t address = 0;
     int32_t length = 0;
 };
+
+// What the run is to do, fixed when it is made.
+struct RunOptions {
+    RunJob job = RUN_JOB_UPLOAD;
+    bool verify = true;  // an upload reads every segment back afterwards
+    RunReadRequest read; // the read-back's range and where it goes
+};
+
+// How far a phase has come: done of total (records for the upload, bytes
+// for the others), the bar position (0..RUN_BAR_MAX; beyond it when the
+// instrument reports more than the file holds) and the percentage shown.
+struct RunStep {
+    uint32_t done = 0;
+    uint32_t total = 0;
+    int bar = 0;
+    int percent = 0;
+};
+
+// What the worker tells its view: the phases (the groups) as they start,
+// progress and end, then the end of the run. Every call comes from the
+// worker thread, in this order; a view never makes the worker wait for a
+// screen. RunFinished is the worker's last contact: errorCode and
+// errorText are in place.
+class RunView
+{
+  public:
+    virtual ~RunView() = default;
+    virtual void RunBegin() {}
+    virtual void PhaseStarted(int group) = 0;
+    virtual void PhaseProgress(int group, const RunStep &step) = 0;
+    virtual void PhaseEnded(int group) = 0;
+    virtual void RunFinished(UploadResult result) = 0;
+};
+
+// The label of a group for a job, as the front ends show it: " Reading"
+// for a read-back's third group, RunGroupLabels otherwise.
+const char *RunGroupLabel(RunJob job, int group);
 
 // The three groups as the worker's progress callback drives them. One per
 // run; used by the worker thread only.
@@ -157,19 +175,13 @@ class RunProgress
 class UploadRun
 {
   public:
-    UploadRun(const Firmware &firmware, const std::string &filePath, RunView &view);
+    UploadRun(const Firmware &firmware, const std::string &filePath, RunView &view,
+              const RunOptions &options = RunOptions());
     ~UploadRun(); // waits for the worker and closes the port
     UploadRun(const UploadRun &) = delete;
     UploadRun &operator=(const UploadRun &) = delete;
 
-    // What the next run does; an upload unless set.
-    void SetJob(RunJob job) { job_ = job; }
-    void SetReadRequest(const RunReadRequest &request)
-    {
-        job_ = RUN_JOB_READ;
-        read_ = request;
-    }
-    RunJob Job() const { return job_; }
+    RunJob Job() const { return options_.job; }
 
     // Takes over the port and starts the worker. When the worker cannot be
     // started, logs it, closes the port and returns false.
@@ -178,13 +190,13 @@ class UploadRun
     // current MdlUpdate call. Safe from a signal handler.
     void RequestStop() { stopRequested_.store(true); }
     bool StopRequested() const { return stopRequested_.load(); }
-    // True from Start until the worker's last step (after RunDone).
+    // True from Start until the worker's last step (after RunFinished).
     bool WorkerRunning() const { return workerRunning_.load(); }
     // Waits for the worker to end, then closes the port.
     void Join();
 
     // The worker's body, also callable on the caller's thread (port given,
-    // not taken over). Ends with view.RunDone(result).
+    // not taken over). Ends with view.RunFinished(result).
     UploadResult RunUpload(SioPort *port);
 
     int errorCode = -1;    // -1 none; otherwise the mdl error state's code
@@ -206,8 +218,7 @@ class UploadRun
     std::atomic<bool> stopRequested_{false};
     std::atomic<bool> workerRunning_{false};
     RunProgress *progress_ = nullptr;
-    RunJob job_ = RUN_JOB_UPLOAD;
-    RunReadRequest read_;
+    RunOptions options_;
 };
 
 // Makes the next UploadRun::Start fail as if no thread could be created

@@ -86,13 +86,16 @@ const char *RunResultName(UploadResult result)
     return "UPLOAD_FAILED";
 }
 
-void RunPhaseTimes::Label(int group, bool bold, RunClock::time_point now)
+void RunPhaseTimes::Start(int group, RunClock::time_point now)
 {
-    if (bold) {
-        started[group] = true;
-        ended[group] = false;
-        start[group] = now;
-    } else if (started[group]) {
+    started[group] = true;
+    ended[group] = false;
+    start[group] = now;
+}
+
+void RunPhaseTimes::End(int group, RunClock::time_point now)
+{
+    if (started[group]) {
         ended[group] = true;
         end[group] = now;
     }
@@ -164,8 +167,8 @@ std::string RunRecordJson(const RunRecord &r)
     return o.Text();
 }
 
-RunJsonView::RunJsonView(FILE *out, const std::string &port, RunJob job, bool verify)
-    : out_(out), port_(port), job_(job), verify_(verify)
+RunJsonView::RunJsonView(FILE *out, const std::string &port, RunJob job)
+    : out_(out), port_(port), job_(job)
 {
 }
 
@@ -176,23 +179,27 @@ void RunJsonView::Emit(const std::string &line)
     std::fflush(out_);
 }
 
-void RunJsonView::SetGroupLabel(int group, const std::string &, bool bold)
+void RunJsonView::Phase(int group, bool start)
 {
     RunClock::time_point now = RunClock::now();
-    phases_.Label(group, bold, now);
+    if (start)
+        phases_.Start(group, now);
+    else
+        phases_.End(group, now);
     JsonObject o;
-    o.Add("event", bold ? "phase_start" : "phase_end")
+    o.Add("event", start ? "phase_start" : "phase_end")
         .Add("port", port_)
         .Add("phase", RunPhaseName(job_, group))
         .Add("time", RunIsoTime(RunWallClock::now()));
-    if (!bold)
+    if (!start)
         o.Add("seconds", phases_.Elapsed(group, now));
     lastProgress_[group] = now;
     Emit(o.Text());
 }
 
-void RunJsonView::SetGroupBar(int group, int position)
+void RunJsonView::PhaseProgress(int group, const RunStep &step)
 {
+    int position = step.bar;
     RunClock::time_point now = RunClock::now();
     if (now - lastProgress_[group] < std::chrono::milliseconds(250))
         return;
@@ -248,10 +255,9 @@ std::string RunLineTake(RunLineState &state, const std::string &line)
 
 std::string RunPhaseLabel(const std::string &phase)
 {
-    if (phase == "read")
-        return " Reading";
-    for (int g = 0; g < RUN_GROUP_COUNT; g++)
-        if (phase == RunPhaseName(RUN_JOB_UPLOAD, g))
-            return RunGroupLabels[g];
+    for (RunJob job : {RUN_JOB_UPLOAD, RUN_JOB_READ})
+        for (int g = 0; g < RUN_GROUP_COUNT; g++)
+            if (phase == RunPhaseName(job, g))
+                return RunGroupLabel(job, g);
     return " " + phase;
 }

@@ -35,14 +35,14 @@ const char *RunPhaseName(RunJob job, int group);
 // UPLOAD_OK and the other result names.
 const char *RunResultName(UploadResult result);
 
-// When each group started and ended, as the labels tell.
+// When each group started and ended, as the run's events tell.
 struct RunPhaseTimes {
     bool started[RUN_GROUP_COUNT] = {};
     bool ended[RUN_GROUP_COUNT] = {};
     RunClock::time_point start[RUN_GROUP_COUNT], end[RUN_GROUP_COUNT];
 
-    // A label change: bold starts a phase, plain ends it.
-    void Label(int group, bool bold, RunClock::time_point now);
+    void Start(int group, RunClock::time_point now);
+    void End(int group, RunClock::time_point now); // a phase that never started stays so
     double Elapsed(int group, RunClock::time_point now) const;
 };
 
@@ -74,26 +74,23 @@ std::string RunRecordJson(const RunRecord &record);
 class RunJsonView : public RunView
 {
   public:
-    RunJsonView(FILE *out, const std::string &port, RunJob job, bool verify);
-    void SetGroupLabel(int group, const std::string &text, bool bold) override;
-    void SetGroupBar(int group, int position) override;
-    int ShownPercent(int group) override { return shown_[group]; }
-    void SetShownPercent(int group, int percent) override { shown_[group] = percent; }
-    bool VerifyChecked() override { return verify_; }
-    void RunDone(UploadResult result) override { result_ = result; }
+    RunJsonView(FILE *out, const std::string &port, RunJob job);
+    void PhaseStarted(int group) override { Phase(group, true); }
+    void PhaseProgress(int group, const RunStep &step) override;
+    void PhaseEnded(int group) override { Phase(group, false); }
+    void RunFinished(UploadResult result) override { result_ = result; }
 
     UploadResult Result() const { return result_; }
     const RunPhaseTimes &Phases() const { return phases_; }
 
   private:
+    void Phase(int group, bool start);
     void Emit(const std::string &line);
 
     FILE *out_;
     std::string port_;
     RunJob job_;
-    bool verify_;
     RunPhaseTimes phases_;
-    int shown_[RUN_GROUP_COUNT] = {};
     RunClock::time_point lastProgress_[RUN_GROUP_COUNT];
     UploadResult result_ = UPLOAD_FAILED;
 };

@@ -18,7 +18,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QThread>
 #include <QTime>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -287,11 +286,7 @@ CDownloadDlg::~CDownloadDlg()
     if (run_) {
         closing_ = true;
         run_->RequestStop();
-        while (run_->WorkerRunning()) {
-            QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-            QThread::msleep(1);
-        }
-        run_->Join();
+        run_->Join(); // the worker never waits for this thread
         run_.reset();
     }
     if (busyCursor_)
@@ -510,10 +505,13 @@ void CDownloadDlg::OnStart()
         return;
     }
 
-    // The worker's first report waits for this thread, so the running
-    // state below is in place before the worker shows anything.
+    // The worker's reports are drawn by this thread after this function,
+    // so the running state below is in place before the worker shows
+    // anything.
     RunView &view = *this;
-    run_ = std::make_unique<UploadRun>(firmware, filePath, view);
+    RunOptions options;
+    options.verify = verify_->isChecked();
+    run_ = std::make_unique<UploadRun>(firmware, filePath, view, options);
     if (!run_->Start(port)) {
         run_.reset();
         return;
@@ -581,8 +579,6 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
     bool deviceLost = false;
     if (run_) {
         // The worker's report is its last contact; it ends right after.
-        while (run_->WorkerRunning())
-            QThread::msleep(1);
         run_->Join();
         errorCode = run_->errorCode;
         errorText = run_->errorText;
@@ -637,12 +633,71 @@ void CDownloadDlg::SetGroupFont(int group, const QFont &font)
     sign_[group]->setFont(font);
 }
 
-template <typename F> void CDownloadDlg::OnUiThread(F &&f)
+void CDownloadDlg::Post(const RunEvent &event)
 {
-    if (QThread::currentThread() == thread())
-        f();
-    else
-        QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
+    bool first;
+    {
+        std::lock_guard<std::mutex> hold(eventLock_);
+        first = events_.empty();
+        if (event.kind == RunEvent::PROGRESS && !first && events_.back().kind == RunEvent::PROGRESS &&
+            events_.back().group == event.group)
+            events_.back() = event;
+        else
+            events_.push_back(event);
+    }
+    // One call waits on the dialog's thread for all that is queued.
+    if (first)
+        QMetaObject::invokeMethod(this, &CDownloadDlg::TakeEvents, Qt::QueuedConnection);
+}
+
+void CDownloadDlg::TakeEvents()
+{
+    std::vector<RunEvent> events;
+    {
+        std::lock_guard<std::mutex> hold(eventLock_);
+        events.swap(events_);
+    }
+    for (const RunEvent &e : events)
+        ShowEvent(e);
+}
+
+void CDownloadDlg::ShowEvent(const RunEvent &e)
+{
+    if (closing_)
+        return;
+    switch (e.kind) {
+    case RunEvent::BEGIN:
+        for (QProgressBar *b : bar_)
+            b->setRange(0, RUN_BAR_MAX);
+        if (!busyCursor_) {
+            QGuiApplication::setOverrideCursor(Qt::BusyCursor);
+            busyCursor_ = true;
+        }
+        return;
+    case RunEvent::FINISHED:
+        OnMirdelDone(e.result);
+        return;
+    default:
+        break;
+    }
+    if (stopPressed_)
+        return;
+    if (e.kind == RunEvent::PROGRESS) {
+        bar_[e.group]->setValue(e.bar);
+        number_[e.group]->setText(QString::number(e.percent));
+        return;
+    }
+    bool started = e.kind == RunEvent::STARTED;
+    if (started && !fontsCreated) {
+        normalFont = verify_->font();
+        boldFont = normalFont;
+        boldFont.setWeight(QFont::Bold);
+        fontsCreated = true;
+    }
+    label_[e.group]->setText(QString(RunGroupLabels[e.group]) +
+                             (started ? RUN_LABEL_BUSY : RUN_LABEL_DONE));
+    if (fontsCreated)
+        SetGroupFont(e.group, started ? boldFont : normalFont);
 }
 
 void CDownloadDlg::RunBegin()
@@ -650,86 +705,36 @@ void CDownloadDlg::RunBegin()
     // The groups start from the idle state: bars and numbers at 0.
     for (int g = 0; g < RUN_GROUP_COUNT; g++)
         workerBar_[g] = workerPercent_[g] = 0;
-    OnUiThread([this] {
-        if (closing_)
-            return;
-        for (QProgressBar *b : bar_)
-            b->setRange(0, RUN_BAR_MAX);
-        if (!busyCursor_) {
-            QGuiApplication::setOverrideCursor(Qt::BusyCursor);
-            busyCursor_ = true;
-        }
-    });
+    Post({RunEvent::BEGIN, 0, 0, 0, UPLOAD_OK});
 }
 
-void CDownloadDlg::SetGroupLabel(int group, const std::string &text, bool bold)
+void CDownloadDlg::PhaseStarted(int group)
 {
-    if (group < 0 || group >= RUN_GROUP_COUNT)
-        return;
-    OnUiThread([&] {
-        if (closing_ || stopPressed_)
-            return;
-        if (bold && !fontsCreated) {
-            normalFont = verify_->font();
-            boldFont = normalFont;
-            boldFont.setWeight(QFont::Bold);
-            fontsCreated = true;
-        }
-        label_[group]->setText(QString::fromStdString(text));
-        if (fontsCreated)
-            SetGroupFont(group, bold ? boldFont : normalFont);
-    });
+    if (group >= 0 && group < RUN_GROUP_COUNT)
+        Post({RunEvent::STARTED, group, 0, 0, UPLOAD_OK});
 }
 
-void CDownloadDlg::SetGroupBar(int group, int position)
+void CDownloadDlg::PhaseProgress(int group, const RunStep &step)
 {
     if (group < 0 || group >= RUN_GROUP_COUNT)
         return;
     // Above 100 % (an instrument that reports more than the file holds) the
     // bar stands at its end; the number still shows the percentage.
-    position = std::clamp(position, 0, RUN_BAR_MAX);
-    if (position == workerBar_[group])
+    int bar = std::clamp(step.bar, 0, RUN_BAR_MAX);
+    if (bar == workerBar_[group] && step.percent == workerPercent_[group])
         return;
-    workerBar_[group] = position;
-    OnUiThread([&] {
-        if (!closing_ && !stopPressed_)
-            bar_[group]->setValue(position);
-    });
+    workerBar_[group] = bar;
+    workerPercent_[group] = step.percent;
+    Post({RunEvent::PROGRESS, group, bar, step.percent, UPLOAD_OK});
 }
 
-int CDownloadDlg::ShownPercent(int group)
+void CDownloadDlg::PhaseEnded(int group)
 {
-    // Only the worker changes the numbers during a run.
-    if (group < 0 || group >= RUN_GROUP_COUNT)
-        return 0;
-    return workerPercent_[group];
+    if (group >= 0 && group < RUN_GROUP_COUNT)
+        Post({RunEvent::ENDED, group, 0, 0, UPLOAD_OK});
 }
 
-void CDownloadDlg::SetShownPercent(int group, int percent)
+void CDownloadDlg::RunFinished(UploadResult result)
 {
-    if (group < 0 || group >= RUN_GROUP_COUNT)
-        return;
-    workerPercent_[group] = percent;
-    OnUiThread([&] {
-        if (!closing_ && !stopPressed_)
-            number_[group]->setText(QString::number(percent));
-    });
-}
-
-bool CDownloadDlg::VerifyChecked()
-{
-    bool checked = false;
-    OnUiThread([&] { checked = verify_->isChecked(); });
-    return checked;
-}
-
-void CDownloadDlg::RunDone(UploadResult result)
-{
-    QMetaObject::invokeMethod(
-        this,
-        [this, result] {
-            if (!closing_)
-                OnMirdelDone(result);
-        },
-        Qt::QueuedConnection);
+    Post({RunEvent::FINISHED, 0, 0, 0, result});
 }

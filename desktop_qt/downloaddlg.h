@@ -1,14 +1,16 @@
 // The upload dialog: analyses one firmware file before it opens, shows the
 // file's properties, and runs, follows and ends uploads of it. The worker
-// thread reports through RunView; every report is carried out on the
-// dialog's own thread.
+// thread reports through RunView without waiting: its events are queued
+// and the dialog's own thread draws them at its pace, in their order.
 #pragma once
 
 #include <QDialog>
 #include <QFont>
 
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "core/run.h"
 #include "firmware/mdl.h"
@@ -74,15 +76,25 @@ class CDownloadDlg : public QDialog, private RunView
   private:
     // RunView, called from the worker thread.
     void RunBegin() override;
-    void SetGroupLabel(int group, const std::string &text, bool bold) override;
-    void SetGroupBar(int group, int position) override;
-    int ShownPercent(int group) override;
-    void SetShownPercent(int group, int percent) override;
-    bool VerifyChecked() override;
-    void RunDone(UploadResult result) override;
+    void PhaseStarted(int group) override;
+    void PhaseProgress(int group, const RunStep &step) override;
+    void PhaseEnded(int group) override;
+    void RunFinished(UploadResult result) override;
 
-    // Runs f on the dialog's thread and waits for it.
-    template <typename F> void OnUiThread(F &&f);
+    // One event of the worker, as the dialog's thread takes it.
+    struct RunEvent {
+        enum Kind { BEGIN, STARTED, PROGRESS, ENDED, FINISHED } kind;
+        int group;
+        int bar;
+        int percent;
+        UploadResult result;
+    };
+    // Worker side: queues the event; a progress replaces the one before it
+    // when that is still waiting, so that a slow screen never slows the run.
+    void Post(const RunEvent &event);
+    // Dialog side: draws every event queued so far.
+    void TakeEvents();
+    void ShowEvent(const RunEvent &event);
 
     void EnterRunning();
     void RestoreIdle();
@@ -112,10 +124,11 @@ class CDownloadDlg : public QDialog, private RunView
     bool fontsCreated = false;
 
     // What the worker last had the groups show, so that a report that would
-    // change nothing does not cross to the dialog's thread. Worker only;
-    // reset by RunBegin.
+    // change nothing is not queued. Worker only; reset by RunBegin.
     int workerBar_[RUN_GROUP_COUNT] = {};
     int workerPercent_[RUN_GROUP_COUNT] = {};
+    std::mutex eventLock_;
+    std::vector<RunEvent> events_; // queued by the worker, not yet drawn
 
     std::unique_ptr<UploadRun> run_;
     bool running_ = false;    // from a started run to its OnMirdelDone

@@ -384,7 +384,6 @@ void CheckFile(const CorpusCase &c)
     SioPort *port = RunOpenPort(sim.Path(), error);
     ASSERT_NE(port, nullptr) << error;
     RecordingView view;
-    view.verify = true;
     UploadRun run(fw, path, view);
     ASSERT_TRUE(run.Start(port));
     run.Join();

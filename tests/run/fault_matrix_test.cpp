@@ -356,11 +356,11 @@ void RunCase(const FaultCase &c)
     SimProcess sim(options);
     ASSERT_FALSE(sim.Path().empty());
     RecordingView view;
-    UploadRun run(file.firmware, file.path, view);
-    // A read of the first segment's range: the first read-back of the others.
-    run.SetJob(c.job);
-    if (c.job == RUN_JOB_READ)
-        run.SetReadRequest({"/dev/null", false, 0x1000, 256});
+    // A read of the first segment's range, without a file as the
+    // command-line tool's: the first read-back of the others.
+    Firmware none{};
+    UploadRun run(c.job == RUN_JOB_READ ? none : file.firmware, file.path, view,
+                  {c.job, true, {"/dev/null", false, 0x1000, 256}});
 
     // Only where the simulator's silence is certain is a time-out short.
     const bool timesOut = !c.derive && c.expect.result == UPLOAD_TIMEOUT;

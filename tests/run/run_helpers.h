@@ -15,28 +15,30 @@
 #include "core/scan.h"
 #include "firmware/mdl.h"
 
-// Records every call as a short text: "label 0 bold  Uploading ...",
-// "bar 0 5000", "percent 0 50", "done 0". onCall may ask the run to stop.
+// Records every event as a short text, as the dialog shows it: "label 0
+// bold  Uploading ...", "bar 0 5000", "percent 0 50" (when the number
+// changes), "done 0". onCall may ask the run to stop.
 class RecordingView : public RunView
 {
   public:
-    void SetGroupLabel(int group, const std::string &text, bool bold) override
+    void PhaseStarted(int group) override
     {
-        Add("label " + std::to_string(group) + (bold ? " bold " : " normal ") + text);
+        Add("label " + std::to_string(group) + " bold " + RunGroupLabels[group] + RUN_LABEL_BUSY);
     }
-    void SetGroupBar(int group, int position) override
+    void PhaseProgress(int group, const RunStep &step) override
     {
-        bars[group] = position;
-        Add("bar " + std::to_string(group) + " " + std::to_string(position));
+        bars[group] = step.bar;
+        Add("bar " + std::to_string(group) + " " + std::to_string(step.bar));
+        if (shown[group] != step.percent) {
+            shown[group] = step.percent;
+            Add("percent " + std::to_string(group) + " " + std::to_string(step.percent));
+        }
     }
-    int ShownPercent(int group) override { return shown[group]; }
-    void SetShownPercent(int group, int percent) override
+    void PhaseEnded(int group) override
     {
-        shown[group] = percent;
-        Add("percent " + std::to_string(group) + " " + std::to_string(percent));
+        Add("label " + std::to_string(group) + " normal " + RunGroupLabels[group] + RUN_LABEL_DONE);
     }
-    bool VerifyChecked() override { return verify; }
-    void RunDone(UploadResult result) override
+    void RunFinished(UploadResult result) override
     {
         doneCount++;
         Add("done " + std::to_string((int)result));
@@ -51,7 +53,6 @@ class RecordingView : public RunView
         return out;
     }
 
-    bool verify = true;
     int shown[RUN_GROUP_COUNT] = {};
     int bars[RUN_GROUP_COUNT] = {};
     int doneCount = 0;

@@ -254,11 +254,12 @@ TEST(RunSim, LabelsAndVerifySwitch)
     FirmwareFile file(SmallLayout());
     for (bool verify : {true, false}) {
         RecordingView view;
-        view.verify = verify;
+        RunOptions options;
+        options.verify = verify;
         std::string error;
         SioPort *port = RunOpenPort(sim.Path(), error);
         ASSERT_NE(port, nullptr) << error;
-        UploadRun run(file.firmware, file.path, view);
+        UploadRun run(file.firmware, file.path, view, options);
         ASSERT_TRUE(run.Start(port));
         run.Join();
         std::vector<std::string> labels = {"label 0 bold  Uploading ...",
@@ -280,6 +281,49 @@ TEST(RunSim, LabelsAndVerifySwitch)
     EXPECT_EQ(CountPrefix(rx, ":DIAG:UPDATE"), 6 + 2);
     EXPECT_EQ(CountPrefix(rx, "MIRDEL -r"), 4);
     EXPECT_EQ(rx.back(), "MIRDEL DONE");
+}
+
+// The events each job gives, in order: "S<group>" a phase started, "E<group>"
+// it ended, then the result; every phase that ran ends at its full bar.
+TEST(RunSim, EventsOfEveryJob)
+{
+    SimProcess sim;
+    FirmwareFile file(SmallLayout());
+    std::string out = file.path + ".read";
+    struct JobCase {
+        RunJob job;
+        bool verify;
+        const char *events;
+    } cases[] = {
+        {RUN_JOB_UPLOAD, true, "S0 E0 S1 E1 S2 E2 done 0"},
+        {RUN_JOB_UPLOAD, false, "S0 E0 S1 E1 done 0"},
+        {RUN_JOB_VERIFY, true, "S2 E2 done 0"},
+        {RUN_JOB_READ, true, "S2 E2 done 0"},
+    };
+    for (const JobCase &c : cases) {
+        SCOPED_TRACE(c.events);
+        RecordingView view;
+        RunOptions options;
+        options.job = c.job;
+        options.verify = c.verify;
+        options.read = {out, true, 0x20000, 1536};
+        std::string error, events;
+        SioPort *port = RunOpenPort(sim.Path(), error);
+        ASSERT_NE(port, nullptr) << error;
+        Firmware none{}; // a read-back has no file
+        UploadRun run(c.job == RUN_JOB_READ ? none : file.firmware, file.path, view, options);
+        ASSERT_TRUE(run.Start(port));
+        run.Join();
+        for (const std::string &call : view.calls)
+            if (call.rfind("label", 0) == 0)
+                events +=
+                    (call.find("bold") != std::string::npos ? "S" : "E") + call.substr(6, 1) + " ";
+        EXPECT_EQ(events + view.calls.back(), c.events) << run.errorText;
+        for (int g = 0; g < RUN_GROUP_COUNT; g++)
+            EXPECT_EQ(view.bars[g],
+                      view.Calls("label " + std::to_string(g)).empty() ? 0 : RUN_BAR_MAX);
+    }
+    std::remove(out.c_str());
 }
 
 TEST(RunSim, PortOpeningAndWorkerStart)
