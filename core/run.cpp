@@ -91,6 +91,21 @@ bool RunHoldsNoData(const Firmware &firmware)
     return firmware.totalSize == 0;
 }
 
+std::vector<RunCheck> RunUploadChecks(const Firmware &firmware)
+{
+    std::vector<RunCheck> checks;
+    std::string message;
+    if (!RunCheckOverlap(firmware, message)) {
+        checks.push_back({RUN_CHECK_REFUSE, message});
+        return checks;
+    }
+    if (RunExceedsFlash(firmware))
+        checks.push_back({RUN_CHECK_ASK, RUN_EXCEEDS_QUESTION});
+    if (RunHoldsNoData(firmware))
+        checks.push_back({RUN_CHECK_ASK, RUN_NO_DATA_QUESTION});
+    return checks;
+}
+
 static bool run_same_name(const std::string &a, const std::string &b)
 {
     if (a.size() != b.size())

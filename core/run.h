@@ -71,6 +71,21 @@ bool RunExceedsFlash(const Firmware &firmware);
 // True when the firmware holds no data byte: the user is to be asked
 // RUN_NO_DATA_QUESTION (No by default) before the run.
 bool RunHoldsNoData(const Firmware &firmware);
+// One check before an upload: a refusal (the run does not start; its text
+// is an error) or a question (the run starts only on Yes, No by default).
+enum RunCheckKind {
+    RUN_CHECK_REFUSE = 0,
+    RUN_CHECK_ASK = 1,
+};
+struct RunCheck {
+    RunCheckKind kind;
+    std::string text;
+};
+// The checks before an upload, in the order the user meets them: an
+// overlap refuses with RunCheckOverlap's message (and nothing follows it),
+// then RUN_EXCEEDS_QUESTION when RunExceedsFlash, then
+// RUN_NO_DATA_QUESTION when RunHoldsNoData. Empty: nothing to tell.
+std::vector<RunCheck> RunUploadChecks(const Firmware &firmware);
 // The port box rule: a name not in ports (compared ignoring case) is
 // appended. Returns true when it was appended (the box is to be refilled).
 bool RunAddPortName(std::vector<std::string> &ports, const std::string &name);

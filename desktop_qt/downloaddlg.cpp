@@ -492,17 +492,14 @@ void CDownloadDlg::OnStart()
     if (RunAddPortName(theApp.ports, name))
         FillPortBox();
 
-    std::string message;
-    if (!RunCheckOverlap(firmware, message)) {
-        AppMessageBox(this, message, APP_ICON_STOP);
-        return;
+    for (const RunCheck &check : RunUploadChecks(firmware)) {
+        if (check.kind == RUN_CHECK_REFUSE) {
+            AppMessageBox(this, check.text, APP_ICON_STOP);
+            return;
+        }
+        if (AppMessageBox(this, check.text, APP_ICON_STOP, APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
+            return;
     }
-    if (RunExceedsFlash(firmware) && AppMessageBox(this, RUN_EXCEEDS_QUESTION, APP_ICON_STOP,
-                                                   APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
-        return;
-    if (RunHoldsNoData(firmware) && AppMessageBox(this, RUN_NO_DATA_QUESTION, APP_ICON_STOP,
-                                                  APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
-        return;
 
     SioPort *port = RunOpenPort(name, portError);
     if (!port) {
