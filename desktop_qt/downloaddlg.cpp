@@ -391,11 +391,10 @@ void CDownloadDlg::FillPortBox()
     portBox_->addItems(names);
     // What the system knows of a port, to tell two adapters apart.
     for (int i = 0; i < names.size(); i++) {
-        PlatPortDetails details;
-        PlatDescribePort(names[i].toStdString(), details);
-        std::string tip = StartupPortDescription(details);
-        if (!details.stablePath.empty())
-            tip += "\n" + details.stablePath;
+        StartupPortAbout about = StartupDescribePort(names[i].toStdString());
+        std::string tip = about.description;
+        if (!about.stableLink.empty())
+            tip += "\n" + about.stableLink;
         portBox_->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
     }
 
