@@ -717,15 +717,22 @@ int CliRunJob(const CliJobOptions &o)
     ScanFileInfo info;
     std::string message;
     bool fileJob = o.job != RUN_JOB_READ;
+    // A refusal is told on stderr; a question needs a yes.
+    auto checksPassed = [&firmware, &o]() {
+        for (const RunCheck &check : RunUploadChecks(firmware)) {
+            if (check.kind == RUN_CHECK_REFUSE) {
+                std::fprintf(stderr, "%s", check.text.c_str());
+                return false;
+            }
+            if (!cli_confirm(check.text.c_str(), o.yes))
+                return false;
+        }
+        return true;
+    };
     if (fileJob && !ScanFirmwareFile(o.path.c_str(), &firmware, &info, &message)) {
         std::fprintf(stderr, "%s\n", ScanReportError(message).c_str());
         status = CLI_EXIT_FILE;
-    } else if (o.job == RUN_JOB_UPLOAD && !RunCheckOverlap(firmware, message)) {
-        std::fprintf(stderr, "%s", message.c_str());
-        status = CLI_EXIT_FILE;
-    } else if (o.job == RUN_JOB_UPLOAD &&
-               ((RunExceedsFlash(firmware) && !cli_confirm(RUN_EXCEEDS_QUESTION, o.yes)) ||
-                (RunHoldsNoData(firmware) && !cli_confirm(RUN_NO_DATA_QUESTION, o.yes)))) {
+    } else if (o.job == RUN_JOB_UPLOAD && !checksPassed()) {
         status = CLI_EXIT_FILE;
     } else if (o.ports.size() > 1) {
         status = cli_run_parallel(o, firmware);
