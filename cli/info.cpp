@@ -4,9 +4,11 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "cli/cli.h"
 #include "core/advinfo.h"
+#include "core/advinfo_text.h"
 #include "core/flashmap.h"
 #include "core/scan.h"
 #include "firmware/mdl.h"
@@ -33,14 +35,6 @@ const char CliInfoHelp[] =
     "and the exit status is 4, as for a file that cannot be opened.\n";
 
 #define CLI_INFO_MAP_CELLS 64
-
-static void info_line(const char *label, const std::string &value)
-{
-    if (value.empty())
-        std::printf("%s\n", label); // no trailing blanks
-    else
-        std::printf("%-27s%s\n", label, value.c_str());
-}
 
 int CliInfo(int argc, char **argv)
 {
@@ -77,27 +71,17 @@ int CliInfo(int argc, char **argv)
         std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &file.modified);
         modified = text;
     }
-    info_line(SCAN_LABEL_NAME, file.fileName);
-    info_line(SCAN_LABEL_LOCATION, file.location);
-    info_line(SCAN_LABEL_SIZE, file.sizeText);
-    info_line(SCAN_LABEL_MODIFIED, modified);
-
     AdvInfoTexts texts;
     AdvInfoCompose(firmware, &texts);
     FlashMap map;
     FlashMapCompute(firmware, &map);
     MdlFirmwareRelease(&firmware);
-    info_line(ADVINFO_LABEL_SIZE, texts.sizeText);
-    info_line(ADVINFO_LABEL_SPAN, texts.spanText);
-    info_line(ADVINFO_LABEL_LOWEST, texts.lowestText);
-    info_line(ADVINFO_LABEL_HIGHEST, texts.highestText);
-    if (showMap)
-        info_line("Flash map:", FlashMapText(map, CLI_INFO_MAP_CELLS));
-    std::printf("\n%s\n", ADVINFO_LABEL_DETAILS);
-    for (const AdvInfoImage &image : texts.images) {
-        std::printf("%s\n", image.text.c_str());
-        for (const std::string &segment : image.segments)
-            std::printf("    %s\n", segment.c_str());
-    }
+    std::vector<AdvInfoField> fields = {{SCAN_LABEL_NAME, file.fileName},
+                                        {SCAN_LABEL_LOCATION, file.location},
+                                        {SCAN_LABEL_SIZE, file.sizeText},
+                                        {SCAN_LABEL_MODIFIED, modified}};
+    std::string text =
+        AdvInfoPlainText(texts, fields, showMap ? FlashMapText(map, CLI_INFO_MAP_CELLS) : "");
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return CliFinishOutput(CLI_EXIT_OK);
 }

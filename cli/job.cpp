@@ -304,12 +304,7 @@ int CliRunJob(const CliJobOptions &o)
     if (fileJob && !ScanFirmwareFile(o.path.c_str(), &firmware, &info, &message)) {
         std::fprintf(stderr, "%s\n", ScanReportError(message).c_str());
         status = CLI_EXIT_FILE;
-    } else if (o.job == RUN_JOB_UPLOAD && !RunCheckOverlap(firmware, message)) {
-        std::fprintf(stderr, "%s", message.c_str());
-        status = CLI_EXIT_FILE;
-    } else if (o.job == RUN_JOB_UPLOAD &&
-               ((RunExceedsFlash(firmware) && !CliConfirm(RUN_EXCEEDS_QUESTION, o.yes)) ||
-                (RunHoldsNoData(firmware) && !CliConfirm(RUN_NO_DATA_QUESTION, o.yes)))) {
+    } else if (o.job == RUN_JOB_UPLOAD && !CliPassChecks(firmware, o.yes)) {
         status = CLI_EXIT_FILE;
     } else if (o.ports.size() > 1) {
         status = cli_run_parallel(o, firmware);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/run.h"
 #include "platform/console.h"
 
 namespace
@@ -37,4 +38,17 @@ bool CliConfirm(const char *question, bool yes)
     std::fprintf(stderr, "%s\n\nmirdel-cli: no terminal to ask on; give --yes to upload anyway\n",
                  question);
     return false;
+}
+
+bool CliPassChecks(const Firmware &firmware, bool yes)
+{
+    for (const RunCheck &check : RunUploadChecks(firmware)) {
+        if (check.kind == RUN_CHECK_REFUSE) {
+            std::fprintf(stderr, "%s", check.text.c_str());
+            return false;
+        }
+        if (!CliConfirm(check.text.c_str(), yes))
+            return false;
+    }
+    return true;
 }

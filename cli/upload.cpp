@@ -7,7 +7,6 @@
 #include "cli/cli.h"
 #include "cli/job.h"
 #include "core/startup.h"
-#include "platform/ports.h"
 
 const char CliUploadHelp[] =
     "\n"
@@ -81,12 +80,11 @@ int CliPorts(int argc, char **argv)
         return CLI_EXIT_FAILED;
     }
     for (const std::string &name : state.ports) {
-        PlatPortDetails details;
-        PlatDescribePort(name, details);
-        std::string about = StartupPortDescription(details);
-        std::printf("%-10s %s\n", name.c_str(), about.empty() ? "not present" : about.c_str());
-        if (!details.stablePath.empty())
-            std::printf("%-10s %s\n", "", details.stablePath.c_str());
+        StartupPortAbout about = StartupDescribePort(name);
+        const std::string &line = about.description;
+        std::printf("%-10s %s\n", name.c_str(), line.empty() ? "not present" : line.c_str());
+        if (!about.stableLink.empty())
+            std::printf("%-10s %s\n", "", about.stableLink.c_str());
     }
     return CliFinishOutput(CLI_EXIT_OK);
 }

@@ -1,13 +1,13 @@
 #include "core/advinfo.h"
 
+#include "core/run.h"
 #include "core/textfmt.h"
 #include "firmware/mdl.h"
 #include "support/intstr.h"
 
 namespace {
 
-// Flash range of a group of segments. Ends are kept in 64 bits so that a
-// segment ending at the top of the 32-bit space does not wrap to 0. A
+// Flash range of a group of segments, from the segments' own ranges. A
 // segment without bytes takes part with its flash address as its end, so
 // that an image whose first record carries no bytes still starts at its
 // base address.
@@ -17,14 +17,14 @@ struct Range {
     unsigned long long end = 0;
     bool any = false;
 
-    void Add(unsigned long long flash, unsigned long long bytes)
+    void Add(const RunRange &r)
     {
-        size += bytes;
+        size += r.end - r.start;
         any = true;
-        if (flash < lowest)
-            lowest = flash;
-        if (flash + bytes > end)
-            end = flash + bytes;
+        if (r.start < lowest)
+            lowest = r.start;
+        if (r.end > end)
+            end = r.end;
     }
     unsigned long long Span() const { return any ? end - lowest : 0; }
 };
@@ -65,10 +65,9 @@ void AdvInfoCompose(const Firmware &firmware, AdvInfoTexts *texts)
         const FirmwareImage &image = firmware.images[i];
         Range range;
         for (int32_t j = 0; j < image.segmentCount; j++) {
-            const FirmwareSegment &segment = image.segments[j];
-            unsigned long long flash = MdlFlashAddress(&image, &segment);
-            range.Add(flash, segment.size);
-            all.Add(flash, segment.size);
+            RunRange r = RunSegmentRange(image, image.segments[j]);
+            range.Add(r);
+            all.Add(r);
         }
 
         AdvInfoImage item;

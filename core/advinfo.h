@@ -11,6 +11,7 @@ struct Firmware;
 #define ADVINFO_LABEL_SPAN "Firmware span size:"
 #define ADVINFO_LABEL_LOWEST "The lowest flash address:"
 #define ADVINFO_LABEL_HIGHEST "The highest flash address:"
+#define ADVINFO_LABEL_MAP "Flash map:"
 #define ADVINFO_LABEL_DETAILS "Details for individual images and segments:"
 
 // Shown for the lowest and highest address of an image (or a file) whose

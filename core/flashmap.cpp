@@ -14,20 +14,20 @@ void FlashMapCompute(const Firmware &firmware, FlashMap *map)
     for (int32_t i = 0; i < firmware.imageCount; i++) {
         const FirmwareImage &image = firmware.images[i];
         for (int32_t j = 0; j < image.segmentCount; j++) {
-            const FirmwareSegment &segment = image.segments[j];
-            // A segment without bytes occupies no flash: nothing to draw.
-            if (segment.size == 0)
+            RunRange r = RunSegmentRange(image, image.segments[j]);
+            // The map reaches to the highest flash address, which a segment
+            // without bytes counts toward too; but it occupies no flash,
+            // so there is nothing to draw for it.
+            if (r.end > map->top)
+                map->top = r.end;
+            if (r.end == r.start)
                 continue;
             FlashMapBlock b{};
             b.image = i;
             b.segment = j;
-            b.start = MdlFlashAddress(&image, &segment);
-            // 64 bits: a segment running past 4 GiB must not wrap to a
-            // small end.
-            b.end = (uint64_t)b.start + segment.size;
-            b.beyond = b.end > RUN_FLASH_END;
-            if (b.end > map->top)
-                map->top = b.end;
+            b.start = r.start;
+            b.end = r.end;
+            b.beyond = RunRangeBeyond(r);
             map->blocks.push_back(b);
         }
     }
@@ -35,7 +35,7 @@ void FlashMapCompute(const Firmware &firmware, FlashMap *map)
         FlashMapBlock &a = map->blocks[k];
         for (size_t m = 0; m < map->blocks.size() && !a.overlaps; m++) {
             const FlashMapBlock &b = map->blocks[m];
-            a.overlaps = m != k && a.start < b.end && b.start < a.end;
+            a.overlaps = m != k && RunRangesOverlap({a.start, a.end}, {b.start, b.end});
         }
         a.from = (double)a.start / (double)map->top;
         a.to = (double)a.end / (double)map->top;

@@ -1,6 +1,7 @@
 // The upload run: checks, port, worker thread, progress groups, outcome.
 #include "core/run.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -32,18 +33,21 @@ const char *RunGroupLabel(RunJob job, int group)
 static int32_t run_port_timeout = RUN_PORT_TIMEOUT;
 static std::atomic<bool> run_fail_next_thread{false};
 
-// Flash range of a segment. The end is kept in 64 bits so that a segment
-// running past the top of the 32-bit address space neither slips through
-// the highest-address check nor hides an overlap by wrapping to a small end.
-struct RunRange {
-    uint32_t start;
-    uint64_t end;
-};
-
-static RunRange run_range(const FirmwareImage &image, const FirmwareSegment &segment)
+RunRange RunSegmentRange(const FirmwareImage &image, const FirmwareSegment &segment)
 {
     uint32_t s = MdlFlashAddress(&image, &segment);
     return {s, (uint64_t)s + segment.size};
+}
+
+bool RunRangesOverlap(const RunRange &a, const RunRange &b)
+{
+    // The shared part runs from the later start to the earlier end.
+    return std::max<uint64_t>(a.start, b.start) < std::min(a.end, b.end);
+}
+
+bool RunRangeBeyond(const RunRange &range)
+{
+    return range.end > RUN_FLASH_END;
 }
 
 bool RunCheckOverlap(const Firmware &firmware, std::string &message)
@@ -51,18 +55,14 @@ bool RunCheckOverlap(const Firmware &firmware, std::string &message)
     for (int32_t i = 0; i < firmware.imageCount; i++) {
         const FirmwareImage &a = firmware.images[i];
         for (int32_t j = 0; j < a.segmentCount; j++) {
-            // A segment without bytes (a data record that carried none)
-            // occupies no flash and cannot overlap anything.
-            if (a.segments[j].size == 0)
-                continue;
-            RunRange r = run_range(a, a.segments[j]);
+            RunRange r = RunSegmentRange(a, a.segments[j]);
             for (int32_t k = 0; k < firmware.imageCount; k++) {
                 const FirmwareImage &b = firmware.images[k];
                 for (int32_t m = 0; m < b.segmentCount; m++) {
-                    if ((k == i && m == j) || b.segments[m].size == 0)
+                    if (k == i && m == j)
                         continue;
-                    RunRange q = run_range(b, b.segments[m]);
-                    if (r.start < q.end && q.start < r.end) {
+                    RunRange q = RunSegmentRange(b, b.segments[m]);
+                    if (RunRangesOverlap(r, q)) {
                         char text[512];
                         snprintf(text, sizeof text,
                                  "ERROR:\n\nSegment #%d of image #%d (0x%lX~0x%lX) overlaps\n"
@@ -81,21 +81,33 @@ bool RunCheckOverlap(const Firmware &firmware, std::string &message)
 
 bool RunExceedsFlash(const Firmware &firmware)
 {
-    uint64_t highest = 0;
     for (int32_t i = 0; i < firmware.imageCount; i++) {
         const FirmwareImage &image = firmware.images[i];
-        for (int32_t j = 0; j < image.segmentCount; j++) {
-            RunRange r = run_range(image, image.segments[j]);
-            if (r.end > highest)
-                highest = r.end;
-        }
+        for (int32_t j = 0; j < image.segmentCount; j++)
+            if (RunRangeBeyond(RunSegmentRange(image, image.segments[j])))
+                return true;
     }
-    return highest > RUN_FLASH_END;
+    return false;
 }
 
 bool RunHoldsNoData(const Firmware &firmware)
 {
     return firmware.totalSize == 0;
+}
+
+std::vector<RunCheck> RunUploadChecks(const Firmware &firmware)
+{
+    std::vector<RunCheck> checks;
+    std::string message;
+    if (!RunCheckOverlap(firmware, message)) {
+        checks.push_back({RUN_CHECK_REFUSE, message});
+        return checks;
+    }
+    if (RunExceedsFlash(firmware))
+        checks.push_back({RUN_CHECK_ASK, RUN_EXCEEDS_QUESTION});
+    if (RunHoldsNoData(firmware))
+        checks.push_back({RUN_CHECK_ASK, RUN_NO_DATA_QUESTION});
+    return checks;
 }
 
 static bool run_same_name(const std::string &a, const std::string &b)

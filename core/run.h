@@ -11,6 +11,8 @@
 #include <vector>
 
 struct Firmware;
+struct FirmwareImage;
+struct FirmwareSegment;
 struct SioPort;
 
 enum UploadResult {
@@ -62,6 +64,24 @@ extern const char *const RunGroupLabels[RUN_GROUP_COUNT];
     "You may not open this port. Join the group that owns the device (usually\n"                  \
     "dialout), then log out and in again:\n\n    sudo usermod -aG dialout $USER"
 
+// Flash range of a segment: its flash address and one past its last byte.
+// The end is kept in 64 bits so that a segment running past the top of the
+// 32-bit address space neither slips through the highest-address check nor
+// hides an overlap by wrapping to a small end. A segment without bytes has
+// an empty range at its flash address, as the advanced information shows
+// it: it shares no byte with another segment, yet its end counts toward
+// the highest flash address like any other.
+struct RunRange {
+    uint32_t start;
+    uint64_t end;
+};
+RunRange RunSegmentRange(const FirmwareImage &image, const FirmwareSegment &segment);
+// True when the two ranges share a byte; an empty range shares none.
+bool RunRangesOverlap(const RunRange &a, const RunRange &b);
+// True when the range ends past RUN_FLASH_END: its highest flash address,
+// or the one it counts toward, lies beyond the end of flash.
+bool RunRangeBeyond(const RunRange &range);
+
 // True when no two segments share a flash byte; otherwise false with the
 // error text for the first overlapping pair.
 bool RunCheckOverlap(const Firmware &firmware, std::string &message);
@@ -71,6 +91,21 @@ bool RunExceedsFlash(const Firmware &firmware);
 // True when the firmware holds no data byte: the user is to be asked
 // RUN_NO_DATA_QUESTION (No by default) before the run.
 bool RunHoldsNoData(const Firmware &firmware);
+// One check before an upload: a refusal (the run does not start; its text
+// is an error) or a question (the run starts only on Yes, No by default).
+enum RunCheckKind {
+    RUN_CHECK_REFUSE = 0,
+    RUN_CHECK_ASK = 1,
+};
+struct RunCheck {
+    RunCheckKind kind;
+    std::string text;
+};
+// The checks before an upload, in the order the user meets them: an
+// overlap refuses with RunCheckOverlap's message (and nothing follows it),
+// then RUN_EXCEEDS_QUESTION when RunExceedsFlash, then
+// RUN_NO_DATA_QUESTION when RunHoldsNoData. Empty: nothing to tell.
+std::vector<RunCheck> RunUploadChecks(const Firmware &firmware);
 // The port box rule: a name not in ports (compared ignoring case) is
 // appended. Returns true when it was appended (the box is to be refilled).
 bool RunAddPortName(std::vector<std::string> &ports, const std::string &name);

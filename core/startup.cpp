@@ -137,6 +137,13 @@ std::string StartupPortDescription(const PlatPortDetails &d)
     return text;
 }
 
+StartupPortAbout StartupDescribePort(const std::string &name)
+{
+    PlatPortDetails details;
+    PlatDescribePort(name, details);
+    return {StartupPortDescription(details), details.stablePath};
+}
+
 void StartupTrace(const char *text)
 {
     Log("%s(): %s", "CMirdelApp::InitInstance", text != nullptr ? text : "");

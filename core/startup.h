@@ -53,6 +53,15 @@ bool StartupLoadPortList(StartupState &out);
 // the system does not have the port.
 std::string StartupPortDescription(const PlatPortDetails &details);
 
+// What is said of a port: its description line as above, and the link
+// that keeps naming the same adapter whatever name it gets when plugged in
+// (empty when there is none).
+struct StartupPortAbout {
+    std::string description;
+    std::string stableLink;
+};
+StartupPortAbout StartupDescribePort(const std::string &name);
+
 // The trace notices of the end of the program's run go to the log:
 // "CMirdelApp::InitInstance(): <text>".
 #define STARTUP_TRACE_MODAL_DONE "dlg.DoModal() done"

@@ -109,7 +109,7 @@ CAdvancedInfoDlg::CAdvancedInfoDlg(QWidget *parent) : QDialog(parent)
     top->addLayout(summary);
     top->addSpacing(4);
     top->addWidget(line);
-    top->addWidget(new QLabel("Flash map:", this));
+    top->addWidget(new QLabel(ADVINFO_LABEL_MAP, this));
     top->addWidget(map);
     top->addWidget(new QLabel(ADVINFO_LABEL_DETAILS, this));
     top->addWidget(tree, 1);

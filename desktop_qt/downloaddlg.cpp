@@ -386,11 +386,10 @@ void CDownloadDlg::FillPortBox()
     portBox_->addItems(names);
     // What the system knows of a port, to tell two adapters apart.
     for (int i = 0; i < names.size(); i++) {
-        PlatPortDetails details;
-        PlatDescribePort(names[i].toStdString(), details);
-        std::string tip = StartupPortDescription(details);
-        if (!details.stablePath.empty())
-            tip += "\n" + details.stablePath;
+        StartupPortAbout about = StartupDescribePort(names[i].toStdString());
+        std::string tip = about.description;
+        if (!about.stableLink.empty())
+            tip += "\n" + about.stableLink;
         portBox_->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
     }
 
@@ -487,17 +486,14 @@ void CDownloadDlg::OnStart()
     if (RunAddPortName(theApp.ports, name))
         FillPortBox();
 
-    std::string message;
-    if (!RunCheckOverlap(firmware, message)) {
-        AppMessageBox(this, message, APP_ICON_STOP);
-        return;
+    for (const RunCheck &check : RunUploadChecks(firmware)) {
+        if (check.kind == RUN_CHECK_REFUSE) {
+            AppMessageBox(this, check.text, APP_ICON_STOP);
+            return;
+        }
+        if (AppMessageBox(this, check.text, APP_ICON_STOP, APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
+            return;
     }
-    if (RunExceedsFlash(firmware) && AppMessageBox(this, RUN_EXCEEDS_QUESTION, APP_ICON_STOP,
-                                                   APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
-        return;
-    if (RunHoldsNoData(firmware) && AppMessageBox(this, RUN_NO_DATA_QUESTION, APP_ICON_STOP,
-                                                  APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
-        return;
 
     SioPort *port = RunOpenPort(name, portError);
     if (!port) {

@@ -89,6 +89,12 @@ const std::vector<Case> kCases = {
      0xF0000,
      {{0, 1, 0x1100, 0x1110, false, false}},
      "[0.............................]"},
+    // Nor beyond the end of flash, but the map reaches to where it lies.
+    {"segment without bytes beyond the end of flash",
+     {{0x0, {{0x0, 0x10}}}, {0x100000, {{0x0, 0x0}}}},
+     0x100000,
+     {{0, 0, 0x0, 0x10, false, false}},
+     "[0............................|-]"},
 };
 
 } // namespace

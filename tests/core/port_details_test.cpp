@@ -76,10 +76,9 @@ TEST(PortDetails, DriverUsbIdsAndStableLink)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        PlatPortDetails details;
-        PlatDescribePort(c.name, details);
-        EXPECT_EQ(StartupPortDescription(details), c.about);
-        EXPECT_EQ(details.stablePath, c.stable);
+        StartupPortAbout about = StartupDescribePort(c.name);
+        EXPECT_EQ(about.description, c.about);
+        EXPECT_EQ(about.stableLink, c.stable);
     }
     PlatSetPortListRoot(nullptr);
     PlatSetPortLinkDir(nullptr);

@@ -1,7 +1,7 @@
 // Every fault mirdel-sim can inject, at the first, a middle and the last
-// event of each phase of a whole run with verification: the result, the
-// message the user sees, that the run ended and that it gave the port
-// back.
+// event of each phase of a whole run with verification, and of the phases
+// a verification or a read-back has: the result, the message the user
+// sees, that the run ended and that it gave the port back.
 #include <algorithm>
 #include <chrono>
 #include <functional>
@@ -108,6 +108,7 @@ struct FaultCase {
     // For a run that ends well although the simulator falls silent: where
     // the silence begins and ends.
     std::vector<TimeoutSwitch> switches = {};
+    RunJob job = RUN_JOB_UPLOAD;
 };
 
 struct Row {
@@ -210,6 +211,23 @@ std::vector<Row> ReadbackRows(std::vector<int> at, Expect onCr)
     };
 }
 
+// Where an event of the upload's dialogue falls in another job's (0:
+// nowhere): a verification is the upload's from its first read-back on; a
+// read is that first read-back alone, whose "." (line 11) stands for the
+// last one's (line 23).
+int JobIndex(RunJob job, const std::string &phase, int n)
+{
+    if (job == RUN_JOB_UPLOAD)
+        return n;
+    if (phase == "handshake")
+        return job == RUN_JOB_VERIFY ? n - 1 : n == 2;
+    if (phase == "readback")
+        return job == RUN_JOB_VERIFY || n <= 11 ? n : n == 23 ? 11 : 0;
+    if (job == RUN_JOB_VERIFY)
+        return phase == "readjob" || phase == "finish" ? n : 0;
+    return phase == "readjob" && n == 1;
+}
+
 std::vector<FaultCase> Cases()
 {
     std::vector<Row> rows;
@@ -217,7 +235,7 @@ std::vector<FaultCase> Cases()
         rows.insert(rows.end(), more.begin(), more.end());
     };
 
-    add(HandshakeRows({1, 3}));
+    add(HandshakeRows({1, 2, 3}));
     // The fifth handshake opens the finish, whose result is not looked at:
     // the firmware is written and verified by then.
     for (Row r : HandshakeRows({5})) {
@@ -241,7 +259,7 @@ std::vector<FaultCase> Cases()
     add(FlashRows("flash", {5}, Timeout())); // "+OK done" instead of "+OK ."
     // A record ended by CR only is asked for again after the time-out; the
     // closing "." is not asked for again, so the read-back times out.
-    add(ReadbackRows({1, 14}, Ok()));
+    add(ReadbackRows({1, 5, 14}, Ok()));
     add(ReadbackRows({23}, Timeout()));
     rows.push_back({"readback", {1, 14, 21}, "badsum", Ok()}); // once, then good
     rows.push_back({"readback", {21}, "badsum:3", Ok()});      // three retries are answered
@@ -254,8 +272,12 @@ std::vector<FaultCase> Cases()
     std::vector<FaultCase> cases;
     for (const Row &r : rows) {
         for (int n : r.at) {
-            std::string fault = std::string(r.phase) + ":" + std::to_string(n) + ":" + r.kind;
-            cases.push_back({fault, {"--fault", fault}, r.expect, {}, r.switches});
+            for (RunJob job : {RUN_JOB_UPLOAD, RUN_JOB_VERIFY, RUN_JOB_READ}) {
+                int at = JobIndex(job, r.phase, n);
+                std::string fault = std::string(r.phase) + ":" + std::to_string(at) + ":" + r.kind;
+                if (at > 0)
+                    cases.push_back({fault, {"--fault", fault}, r.expect, {}, r.switches, job});
+            }
         }
     }
     // The S0 follows the acknowledgement of the job line at once: the hang-up
@@ -265,12 +287,14 @@ std::vector<FaultCase> Cases()
             c.expect.alsoText = std::string("SioMsgSend(): ") + kHangupRead;
     // A record ended by CR only waits for its line feed until the time-out,
     // after which it is asked for again ("bar 2" follows each record taken
-    // and the retry): the S0 of the first read-back, and the second record
-    // of the second (the first has 8 records).
+    // and the retry): the S0 and the fourth record of the first read-back,
+    // and the second record of the second (the first has 8 records).
     for (FaultCase &c : cases) {
         if (c.name == "readback:1:cr")
             c.switches = {{"label 2 bold  Verifying ...", 1, kShortTimeoutMs},
                           {"bar 2", 1, kLongTimeoutMs}};
+        else if (c.name == "readback:5:cr")
+            c.switches = {{"bar 2", 3, kShortTimeoutMs}, {"bar 2", 4, kLongTimeoutMs}};
         else if (c.name == "readback:14:cr")
             c.switches = {{"bar 2", 9, kShortTimeoutMs}, {"bar 2", 10, kLongTimeoutMs}};
     }
@@ -303,21 +327,40 @@ std::vector<FaultCase> Cases()
              return Local("SioMsgRecv(): '" + line.substr(0, MDL_READBACK_LINE - 1) +
                           "' not terminated with end of line character !");
          }});
+    // The same data for the other jobs: a verification that finds a
+    // difference says only that; a read into a file takes whatever flash
+    // holds, and whatever the instrument sends past the range.
+    const std::vector<FaultCase> data(cases.end() - 3, cases.end());
+    for (FaultCase c : data) {
+        c.job = RUN_JOB_VERIFY;
+        c.expect.outcome = c.expect.text; // the others derive theirs
+        cases.push_back(c);
+    }
+    cases.push_back(data[2]);
+    cases.back().job = RUN_JOB_READ;
     return cases;
 }
 
 void QuietLog(const char *, bool) {}
 
+const char *const kJobNames[] = {"upload", "verify", "read"};
+
 void RunCase(const FaultCase &c)
 {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE(std::string(kJobNames[c.job]) + " " + c.name);
+    FirmwareFile file(MatrixLayout());
     std::vector<std::string> options = {"--flash-step", "128", "--readback-bytes", "32"};
+    if (c.job != RUN_JOB_UPLOAD) // the firmware was uploaded before
+        options.insert(options.end(), {"--flash", file.path});
     options.insert(options.end(), c.options.begin(), c.options.end());
     SimProcess sim(options);
     ASSERT_FALSE(sim.Path().empty());
-    FirmwareFile file(MatrixLayout());
     RecordingView view;
-    UploadRun run(file.firmware, file.path, view);
+    // A read of the first segment's range, without a file as the
+    // command-line tool's: the first read-back of the others.
+    Firmware none{};
+    UploadRun run(c.job == RUN_JOB_READ ? none : file.firmware, file.path, view,
+                  {c.job, true, {"/dev/null", false, 0x1000, 256}});
 
     // Only where the simulator's silence is certain is a time-out short.
     const bool timesOut = !c.derive && c.expect.result == UPLOAD_TIMEOUT;
@@ -358,10 +401,16 @@ void RunCase(const FaultCase &c)
     Expect want = c.derive ? c.derive(file.firmware) : c.expect;
     if (!want.alsoText.empty() && run.errorText == want.alsoText)
         want = Local(want.alsoText);
+    if (want.text.find(kHangupRead) != std::string::npos) // the device went away
+        want.outcome += "\n\n" RUN_PORT_LOST_ADVICE;
+    if (c.job != RUN_JOB_UPLOAD && want.outcome.rfind("Upload ", 0) == 0)
+        want.outcome.replace(0, 6, c.job == RUN_JOB_VERIFY ? "Verification" : "Read-back");
     EXPECT_EQ(result, want.result);
     EXPECT_EQ(run.errorCode, want.code);
     EXPECT_EQ(run.errorText, want.text);
-    EXPECT_EQ(RunOutcomeText(result, run.errorCode, run.errorText).text, want.outcome);
+    RunOutcome outcome = RunJobOutcomeText(c.job, result, run.errorCode, run.errorText,
+                                           run.mismatch, run.deviceLost);
+    EXPECT_EQ(outcome.text, want.outcome);
 }
 
 // One test per phase, so that the phases run side by side; each goes

@@ -76,6 +76,23 @@ TEST(RunChecks, HighestFlashAddress)
                  "($F_0000-1)\n\nDo you want to proceed with firmware upload ?");
 }
 
+TEST(RunChecks, UploadChecksInTheirOrder)
+{
+    // No data, and its only segment lies beyond the end of flash: both
+    // questions. An overlap beyond the end of flash: the refusal alone.
+    ModelBuilder empty, overlap;
+    empty.Image(0x100000).Segment(0x0, 0x0);
+    overlap.Image(0xF0000).Segment(0x0, 0x10).Segment(0x8, 0x10);
+    std::vector<RunCheck> checks = RunUploadChecks(empty.Build());
+    ASSERT_EQ(checks.size(), 2u);
+    EXPECT_TRUE(checks[0].kind == RUN_CHECK_ASK && checks[0].text == RUN_EXCEEDS_QUESTION);
+    EXPECT_TRUE(checks[1].kind == RUN_CHECK_ASK && checks[1].text == RUN_NO_DATA_QUESTION);
+    checks = RunUploadChecks(overlap.Build());
+    ASSERT_EQ(checks.size(), 1u);
+    EXPECT_EQ(checks[0].kind, RUN_CHECK_REFUSE);
+    EXPECT_EQ(checks[0].text.rfind("ERROR:\n\nSegment #0 of image #0 (0xF0000~0xF0010)", 0), 0u);
+}
+
 TEST(RunChecks, TypedPortNameIsAddedOnceIgnoringCase)
 {
     std::vector<std::string> ports = {"ttyS0", "ttyS1", "ttyUSB0"};
