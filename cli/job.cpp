@@ -30,8 +30,8 @@ const char *const cli_job_names[] = {"upload", "verify", "read"};
 
 // The human view of a run on one port: bars on a terminal, plain lines
 // otherwise. All calls come from the worker thread; the main thread writes
-// only after the worker has ended, or once to stderr when a stop was asked
-// for (the groups no longer change then).
+// only after the worker has ended, and the stop handler's thread once to
+// stderr when a stop was asked for (the groups no longer change then).
 class CliRunView : public RunView
 {
   public:

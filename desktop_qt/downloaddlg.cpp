@@ -34,7 +34,6 @@
 #include "desktop_qt/advinfodlg.h"
 #include "desktop_qt/animation.h"
 #include "desktop_qt/mirdelapp.h"
-#include "platform/ports.h"
 
 // The port box shows at least this many characters, and grows up to the
 // most for longer names offered.
