@@ -1,6 +1,6 @@
 // What the upload benchmarks share: mirdel-sim started for one session
-// without pacing or transcript and ended with SIGTERM, and their firmware
-// file.
+// without transcript (and without pacing unless asked) and ended with
+// SIGTERM, and their firmware file.
 #pragma once
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +9,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "bench/upload_firmware.h"
 
@@ -21,19 +22,27 @@ struct BenchSim {
     std::string path; // the device to open; empty when it did not start
 };
 
-inline BenchSim BenchStartSim()
+// extra: further options for mirdel-sim, such as its pacing.
+inline BenchSim BenchStartSim(const std::vector<std::string> &extra = {})
 {
     BenchSim sim;
     int out[2];
     if (pipe(out) != 0)
         return sim;
+    // The arguments are made before the fork: the child only execs.
+    std::string bin = std::string(MIRDEL_BIN_DIR) + "/sim/mirdel-sim";
+    std::vector<std::string> args = {bin, "--once", "--time-limit", "600"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
     sim.pid = fork();
     if (sim.pid == 0) {
         dup2(out[1], 1);
         close(out[0]);
         close(out[1]);
-        std::string bin = std::string(MIRDEL_BIN_DIR) + "/sim/mirdel-sim";
-        execl(bin.c_str(), bin.c_str(), "--once", "--time-limit", "600", (char *)nullptr);
+        execv(bin.c_str(), argv.data());
         _exit(127);
     }
     close(out[1]);
