@@ -15,6 +15,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_usage.h"
 #include "core/scan.h"
 #include "firmware/mdl.h"
 
@@ -131,9 +132,12 @@ double time_srec_info(const char *path)
 
 int main(int argc, char **argv)
 {
+    const char *usage = "usage: analysis [DATA_MIB (1..1024)]\n";
+    if (int status = BenchUsage(argc, argv, usage, 64); status >= 0)
+        return status;
     uint32_t mib = argc > 1 ? static_cast<uint32_t>(std::atoi(argv[1])) : 16;
     if (mib == 0 || mib > 1024) {
-        std::fprintf(stderr, "usage: analysis [DATA_MIB (1..1024)]\n");
+        std::fputs(usage, stderr);
         return 64;
     }
     uint32_t dataBytes = mib * 1024u * 1024u;

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "bench/bench_sim.h"
+#include "bench/bench_usage.h"
 #include "bench/upload_firmware.h"
 #include "desktop_qt/downloaddlg.h"
 #include "desktop_qt/mirdelapp.h"
@@ -167,6 +168,9 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    const char *usage = "usage: gui-run [--unpaced] [KiB [rounds]]\n";
+    if (int status = BenchUsage(argc, argv, usage, 2, "--unpaced"); status >= 0)
+        return status;
     QApplication app(argc, argv);
     int arg = 1;
     bool paced = true;
@@ -177,7 +181,7 @@ int main(int argc, char **argv)
     long kib = arg < argc ? std::strtol(argv[arg++], nullptr, 10) : paced ? 24 : 512;
     long rounds = arg < argc ? std::strtol(argv[arg++], nullptr, 10) : paced ? 5 : 3;
     if (arg < argc || kib <= 0 || kib > 64 * 1024 || rounds <= 0 || rounds > 100) {
-        std::fprintf(stderr, "usage: gui-run [--unpaced] [KiB [rounds]]\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     LogOpen(nullptr, dropLog, nullptr, false);

@@ -3,6 +3,7 @@
 // read, in the same run and against the same peer.
 //
 //   link [exchanges per round]
+#include "bench/bench_usage.h"
 #include "serial/sio.h"
 
 #include <chrono>
@@ -72,9 +73,12 @@ double seconds(std::chrono::steady_clock::time_point start)
 
 int main(int argc, char **argv)
 {
+    const char *usage = "usage: link [exchanges per round]\n";
+    if (int status = BenchUsage(argc, argv, usage, 2); status >= 0)
+        return status;
     long count = argc > 1 ? strtol(argv[1], nullptr, 10) : 5000;
     if (count <= 0) {
-        fprintf(stderr, "usage: link [exchanges per round]\n");
+        fputs(usage, stderr);
         return 2;
     }
 

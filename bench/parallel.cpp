@@ -11,12 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_usage.h"
 #include "bench/upload_firmware.h"
 #include "tests/common/cli_run.h"
 #include "tests/common/sim_process.h"
 
 int main(int argc, char **argv)
 {
+    const char *usage = "usage: parallel [KiB [PORTS...]]   (default 256 KiB; 1 4 8 ports)\n";
+    if (int status = BenchUsage(argc, argv, usage, 2); status >= 0)
+        return status;
     unsigned long kib = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     std::vector<int> counts;
     for (int i = 2; i < argc; i++)

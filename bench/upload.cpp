@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "bench/bench_sim.h"
+#include "bench/bench_usage.h"
 #include "bench/upload_firmware.h"
 #include "core/run.h"
 #include "core/scan.h"
@@ -165,10 +166,13 @@ bool runOnce(const Firmware &firmware, const char *path, unsigned long records, 
 
 int main(int argc, char **argv)
 {
+    const char *usage = "usage: upload [KiB [rounds]]\n";
+    if (int status = BenchUsage(argc, argv, usage, 2); status >= 0)
+        return status;
     long kib = argc > 1 ? std::strtol(argv[1], nullptr, 10) : 1024;
     long rounds = argc > 2 ? std::strtol(argv[2], nullptr, 10) : 3;
     if (kib <= 0 || kib > 64 * 1024 || rounds <= 0 || rounds > 100) {
-        std::fprintf(stderr, "usage: upload [KiB [rounds]]\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     LogOpen(nullptr, dropLog, nullptr, false);

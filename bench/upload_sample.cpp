@@ -4,12 +4,16 @@
 //   sample-firmware FILE
 #include <cstdio>
 
+#include "bench/bench_usage.h"
 #include "bench/upload_firmware.h"
 
 int main(int argc, char **argv)
 {
+    const char *usage = "usage: sample-firmware FILE\n";
+    if (int status = BenchUsage(argc, argv, usage, 2); status >= 0)
+        return status;
     if (argc != 2) {
-        std::fprintf(stderr, "usage: sample-firmware FILE\n");
+        std::fputs(usage, stderr);
         return 2;
     }
     std::string text = "# Mirdel demo firmware: boot loader, application, calibration tables\n" +
