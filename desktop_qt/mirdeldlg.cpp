@@ -159,6 +159,8 @@ bool CMirdelDlg::OnInitDialog()
     if (!smallIcon_.isNull())
         windowIcon.addPixmap(smallIcon_);
     setWindowIcon(windowIcon);
+    // Windows without a parent (the Advanced window) take the program's.
+    QGuiApplication::setWindowIcon(windowIcon);
 
     smallFont_ = font();
     smallFont_.setPixelSize(10);

@@ -1,5 +1,6 @@
-// The file-open dialog in which the user picks the firmware file. It adds
-// nothing to its base; the main window sets it up.
+// The file-open dialog in which the user picks the firmware file. The main
+// window sets it up; the dialog itself only opens at a size that shows its
+// columns whole.
 #pragma once
 
 #include <QFileDialog>
@@ -13,4 +14,10 @@ class CMyFileDialog : public QFileDialog
         : QFileDialog(parent, caption, directory, filter)
     {
     }
+
+  protected:
+    void showEvent(QShowEvent *event) override;
+
+  private:
+    bool sized_ = false;
 };
