@@ -2,6 +2,9 @@
 // returns the exit status.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 #include "core/runreport.h" // the exit statuses
 
 struct CliCommand {
@@ -26,6 +29,10 @@ extern const char CliPortsHelp[];
 // Writes the usage of the program, or of one command, to stderr and
 // returns CLI_EXIT_USAGE.
 int CliUsageError(const char *command, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+
+// A message with advice as stream shows it: wrapped to the terminal's
+// width, or to 80 columns when stream is not a terminal.
+std::string CliFit(FILE *stream, const std::string &text);
 
 // Flushes stdout; CLI_EXIT_OUTPUT with a message when that fails.
 int CliFinishOutput(int status);

@@ -60,7 +60,8 @@ int CliInfo(int argc, char **argv)
     ScanFileInfo file;
     std::string message;
     if (!ScanFirmwareFile(path, &firmware, &file, &message)) {
-        std::fprintf(stderr, "%s\n", ScanReportError(message).c_str());
+        std::string place = ScanErrorPlace(file);
+        std::fprintf(stderr, "%s%s\n", place.c_str(), ScanReportError(message, place).c_str());
         MdlFirmwareRelease(&firmware);
         return CLI_EXIT_FILE;
     }

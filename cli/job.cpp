@@ -85,6 +85,21 @@ class CliRunView : public RunView
         std::fflush(out_);
     }
 
+    // The note on a line of its own, then the group's line goes on below it.
+    void PhaseStopping(int group) override
+    {
+        const char *note = RunStopNote(group);
+        if (!note)
+            return;
+        std::string text = CliFit(out_, note);
+        if (terminal_)
+            std::fprintf(out_, "\r%s\x1b[K\n", text.c_str());
+        else
+            std::fprintf(out_, "%s\n", text.c_str());
+        Draw(group, true);
+        std::fflush(out_);
+    }
+
     void RunFinished(UploadResult result) override
     {
         result_ = result;
@@ -217,7 +232,7 @@ int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::st
         if (o.json)
             std::printf("%s\n", RunRecordFail(record, false, CLI_EXIT_PORT, message, text).c_str());
         else
-            std::fprintf(stderr, "%s\n", text);
+            std::fprintf(stderr, "%s\n", CliFit(stderr, text).c_str());
         return CLI_EXIT_PORT;
     }
 
@@ -244,7 +259,8 @@ int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::st
     } else {
         RunOutcome outcome = RunJobOutcomeText(o.job, result, run.errorCode, run.errorText,
                                                run.mismatch, run.deviceLost);
-        std::fprintf(result == UPLOAD_OK ? progress : stderr, "%s\n", outcome.text.c_str());
+        FILE *to = result == UPLOAD_OK ? progress : stderr;
+        std::fprintf(to, "%s\n", CliFit(to, outcome.text).c_str());
     }
     RunLogOutcome(result, run.errorText);
     return RunExitStatus(result);
@@ -302,7 +318,8 @@ int CliRunJob(const CliJobOptions &o)
     std::string message;
     bool fileJob = o.job != RUN_JOB_READ;
     if (fileJob && !ScanFirmwareFile(o.path.c_str(), &firmware, &info, &message)) {
-        std::fprintf(stderr, "%s\n", ScanReportError(message).c_str());
+        std::string place = ScanErrorPlace(info);
+        std::fprintf(stderr, "%s%s\n", place.c_str(), ScanReportError(message, place).c_str());
         status = CLI_EXIT_FILE;
     } else if (o.job == RUN_JOB_UPLOAD && !CliPassChecks(firmware, o.yes)) {
         status = CLI_EXIT_FILE;

@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "core/textfmt.h"
+#include "platform/console.h"
 #include "support/log.h"
 #include "support/version.h"
 
@@ -76,6 +78,12 @@ int CliUsageError(const char *command, const char *fmt, ...)
         std::fputs("Try 'mirdel-cli --help' for more information.\n", stderr);
     }
     return CLI_EXIT_USAGE;
+}
+
+std::string CliFit(FILE *stream, const std::string &text)
+{
+    int width = PlatTerminalWidth(stream);
+    return TextWrap(text, (width > 0 ? width : 80) - 1); // the last column would wrap early
 }
 
 int CliFinishOutput(int status)

@@ -2,6 +2,7 @@
 // wait ends in time for the next drawing only while one is due.
 #include "cli/rows.h"
 
+#include "cli/cli.h"
 #include "platform/console.h"
 
 namespace
@@ -144,5 +145,5 @@ void CliRows::Summary()
     // The whole text of every run that did not succeed.
     for (const StationPort &p : ports)
         if (p.status != CLI_EXIT_OK)
-            std::fprintf(stderr, "\n%s:\n%s\n", p.name.c_str(), p.outcome.c_str());
+            std::fprintf(stderr, "\n%s:\n%s\n", p.name.c_str(), CliFit(stderr, p.outcome).c_str());
 }

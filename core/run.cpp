@@ -203,11 +203,19 @@ int RunProgress::ShownNumber(double percent)
     return run_to_int(percent + 0.5);
 }
 
+bool RunGroupMovesAfterStop(int group)
+{
+    return group == RUN_GROUP_FLASH;
+}
+
+const char *RunStopNote(int group)
+{
+    return RunGroupMovesAfterStop(group) ? RUN_STOP_FLASH_NOTE : nullptr;
+}
+
 bool RunProgress::Event(int event, uint32_t a, uint32_t b)
 {
-    if (stopRequested_.load())
-        return false;
-
+    bool stopped = stopRequested_.load();
     int group;
     switch (event) {
     case EV_UPLOAD_START:
@@ -227,22 +235,34 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
         group = RUN_GROUP_VERIFY;
         break;
     default:
-        return true;
+        return !stopped;
     }
+    if (stopped && !RunGroupMovesAfterStop(group))
+        return false;
+    Show(event, group, a, b);
+    bool ended = event == EV_UPLOAD_DONE || event == EV_FLASH_DONE || event == EV_VERIFY_DONE;
+    if (stopped && !stopShown_ && !ended) {
+        stopShown_ = true;
+        view_.PhaseStopping(group);
+    }
+    return !stopped;
+}
 
+void RunProgress::Show(int event, int group, uint32_t a, uint32_t b)
+{
     switch (event) {
     case EV_UPLOAD_START:
     case EV_FLASH_START:
     case EV_VERIFY_START:
         // Every segment's read-back starts anew; the group starts once.
         if (event == EV_VERIFY_START && (verifyImage_ != 0 || verifySegment_ != 0))
-            return true;
+            return;
         view_.PhaseStarted(group);
         if (event == EV_FLASH_START)
             flashBytes_ = 0;
         else if (event == EV_VERIFY_START)
             verifyBytes_ = 0;
-        return true;
+        return;
 
     case EV_UPLOAD_PROGRESS:
     case EV_FLASH_PROGRESS:
@@ -268,7 +288,7 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
         step.bar = BarPosition(percent);
         step.percent = ShownNumber(percent);
         view_.PhaseProgress(group, step);
-        return true;
+        return;
     }
 
     default: // the done events
@@ -292,10 +312,10 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
                 skipEmpty();
             }
             if (verifyImage_ < firmware_.imageCount)
-                return true;
+                return;
         }
         view_.PhaseEnded(group);
-        return true;
+        return;
     }
 }
 
@@ -559,6 +579,9 @@ RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
 
 void RunLogOutcome(UploadResult result, const std::string &errorText)
 {
+    // A time-out has no text of its own: the message's first line is its reason.
     if (result == UPLOAD_FAILED)
         Log("%s(): MIRDEL_ERROR: %s", "CDownloadDlg::OnMirdelDone", errorText.c_str());
+    else if (result == UPLOAD_TIMEOUT)
+        Log("%s(): MIRDEL_ERROR: %s", "CDownloadDlg::OnMirdelDone", "I/O timeout.");
 }

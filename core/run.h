@@ -45,24 +45,37 @@ extern const char *const RunGroupLabels[RUN_GROUP_COUNT];
 #define RUN_NO_DATA_QUESTION "The firmware file holds no data. Upload anyway?"
 #define RUN_OPEN_FAILED_FORMAT "Cannot open serial port:\n\n%s"
 #define RUN_PORT_IN_USE_ADVICE "The port may be already in use in other application"
+// The advice is kept as paragraphs: a message box wraps them to its width,
+// the terminal front end with TextWrap. A command to type stands indented
+// on a line of its own.
 // After a device that does not exist, or that went away during a run.
 #define RUN_PORT_MISSING_ADVICE                                                                    \
-    "The device is not there: check the cable and the USB serial adapter, and\n"                  \
-    "choose a port that exists ('mirdel-cli ports' lists them)."
+    "The device is not there: check the cable and the USB serial adapter, and choose a port "      \
+    "that exists ('mirdel-cli ports' lists them)."
 #define RUN_PORT_LOST_ADVICE                                                                       \
-    "The device went away during the run: check the cable and the USB serial\n"                   \
-    "adapter, then upload again ('mirdel-cli ports' lists the ports that exist)."
+    "The device went away during the run: check the cable and the USB serial adapter, then "       \
+    "upload again ('mirdel-cli ports' lists the ports that exist)."
 // After a device the user may not open; RunPortAccessAdvice fills them in.
 #define RUN_PORT_GROUP_ADVICE                                                                      \
-    "You may not open this port: the device belongs to the group '%s'.\n"                         \
-    "Join the group, then log out and in again:\n\n    sudo usermod -aG %s $USER"
+    "You may not open this port: the device belongs to the group '%s'. Join the group, then "      \
+    "log out and in again:\n\n    sudo usermod -aG %s $USER"
 #define RUN_PORT_OWNER_ADVICE                                                                      \
-    "You may not open this port: only its owner '%s' may open the device.\n"                      \
-    "Ask the administrator to give it to the group dialout, then join that\n"                     \
-    "group and log out and in again:\n\n    sudo usermod -aG dialout $USER"
+    "You may not open this port: only its owner '%s' may open the device. Ask the "                \
+    "administrator to give it to the group dialout, then join that group and log out and in "      \
+    "again:\n\n    sudo usermod -aG dialout $USER"
 #define RUN_PORT_ACCESS_ADVICE                                                                     \
-    "You may not open this port. Join the group that owns the device (usually\n"                  \
-    "dialout), then log out and in again:\n\n    sudo usermod -aG dialout $USER"
+    "You may not open this port. Join the group that owns the device (usually dialout), then "     \
+    "log out and in again:\n\n    sudo usermod -aG dialout $USER"
+
+// A stop during flash writing takes effect only when the instrument has
+// written its flash: the protocol has no way to interrupt the writing.
+// That group keeps moving after a stop, with this note beside it; the
+// others stand as they were when the stop was seen.
+#define RUN_STOP_FLASH_NOTE                                                                        \
+    "The stop takes effect when the instrument has finished writing its flash."
+bool RunGroupMovesAfterStop(int group);
+// The note beside a group that goes on after a stop; null for the others.
+const char *RunStopNote(int group);
 
 // Flash range of a segment: its flash address and one past its last byte.
 // The end is kept in 64 bits so that a segment running past the top of the
@@ -164,6 +177,10 @@ class RunView
     virtual void PhaseStarted(int group) = 0;
     virtual void PhaseProgress(int group, const RunStep &step) = 0;
     virtual void PhaseEnded(int group) = 0;
+    // A stop was seen while group goes on (RunGroupMovesAfterStop): its
+    // events keep coming until it ends, and RunStopNote(group) is to be
+    // shown beside it. Once per run at most.
+    virtual void PhaseStopping(int /*group*/) {}
     virtual void RunFinished(UploadResult result) = 0;
 };
 
@@ -180,7 +197,8 @@ class RunProgress
         : firmware_(firmware), view_(view), stopRequested_(stopRequested)
     {
     }
-    // False when the run is to stop.
+    // False when the run is to stop. After a stop only the groups that go
+    // on (RunGroupMovesAfterStop) still reach the view.
     bool Event(int event, uint32_t a, uint32_t b);
     // The percentage of value in total (0 for a total of 0), not capped.
     static double Percent(uint32_t value, uint32_t total);
@@ -195,9 +213,12 @@ class RunProgress
     }
 
   private:
+    void Show(int event, int group, uint32_t a, uint32_t b);
+
     const Firmware &firmware_;
     RunView &view_;
     const std::atomic<bool> &stopRequested_;
+    bool stopShown_ = false; // PhaseStopping was called
     uint32_t flashBytes_ = 0;
     uint32_t verifyBytes_ = 0;
     int32_t verifyImage_ = 0;
@@ -279,5 +300,6 @@ RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string 
 RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
                              const std::string &errorText, bool mismatch,
                              bool deviceLost = false);
-// After the message: the log line of a failed run (nothing for the others).
+// After the message: the log line of a failed or timed-out run, with its
+// reason (nothing for the others).
 void RunLogOutcome(UploadResult result, const std::string &errorText);

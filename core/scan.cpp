@@ -17,7 +17,7 @@ namespace {
 
 // Goes through the lines; 1 at the end of the file, 0 at the first fault.
 int scan_records(MdlLineReader *reader, const char *path, uint64_t fileSize, Firmware *firmware,
-                 std::string *message, ScanProgressFn progress, void *context)
+                 std::string *message, ScanProgressFn progress, void *context, uint64_t *lineNumber)
 {
     int percent = 0;
     for (;;) {
@@ -28,6 +28,7 @@ int scan_records(MdlLineReader *reader, const char *path, uint64_t fileSize, Fir
             *message = TextFormat("%s\n\n- %s", path, std::strerror(reader->readErrno));
             return 0;
         }
+        ++*lineNumber; // a fault below is this line's
 
         int now = ScanPercent(reader->consumed, fileSize);
         if (now != percent) {
@@ -64,16 +65,19 @@ int scan_records(MdlLineReader *reader, const char *path, uint64_t fileSize, Fir
     }
 }
 
-int scan_lines(FILE *file, const char *path, uint64_t fileSize, Firmware *firmware, std::string *message,
-               ScanProgressFn progress, void *context)
+int scan_lines(FILE *file, const char *path, uint64_t fileSize, Firmware *firmware,
+               std::string *message, ScanProgressFn progress, void *context, uint64_t *errorLine)
 {
     MdlLineReader reader;
     if (!MdlLineOpen(&reader, file, SCAN_LINE_SIZE - 2)) {
         *message = TextFormat("Cannot allocate memory (%lu bytes)", static_cast<unsigned long>(MDL_LINE_BLOCK));
         return 0;
     }
-    int result = scan_records(&reader, path, fileSize, firmware, message, progress, context);
+    uint64_t line = 0;
+    int result = scan_records(&reader, path, fileSize, firmware, message, progress, context, &line);
     MdlLineClose(&reader);
+    if (result != 1 && reader.readErrno == 0)
+        *errorLine = line;
     return result;
 }
 
@@ -111,9 +115,17 @@ std::string ScanSizeText(uint64_t size)
     return TextFormat("%s Bytes", grouped.c_str());
 }
 
-std::string ScanReportError(const std::string &message)
+std::string ScanErrorPlace(const ScanFileInfo &info)
 {
-    Log("%s(): %s", "CDownloadDlg::ScanErrorBox", message.c_str());
+    if (info.errorLine == 0)
+        return std::string();
+    return TextFormat("%s:%llu: ", info.filePath.c_str(),
+                      static_cast<unsigned long long>(info.errorLine));
+}
+
+std::string ScanReportError(const std::string &message, const std::string &place)
+{
+    Log("%s(): %s%s", "CDownloadDlg::ScanErrorBox", place.c_str(), message.c_str());
     return "Error while checking the firmware file:\n\n" + message;
 }
 
@@ -136,7 +148,9 @@ int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, s
         info->modifiedError = TextFormat("%s(): %s", failedCall, WinLastErrStr());
     }
 
-    int result = scan_lines(file, path, info->fileSize, firmware, message, progress, context);
+    info->errorLine = 0;
+    int result = scan_lines(file, path, info->fileSize, firmware, message, progress, context,
+                            &info->errorLine);
 
     info->filePath = path;
     ScanSplitPath(info->filePath, &info->fileName, &info->location);

@@ -28,6 +28,7 @@ struct ScanFileInfo {
     std::time_t modifiedTime = 0;
     std::tm modified{};        // local time, when modifiedValid
     std::string modifiedError; // why the time is missing, otherwise
+    uint64_t errorLine = 0;    // the faulty line (from 1); 0: the fault is not a line's
 };
 
 // Called with the whole-number percentage of the file read, each time it
@@ -50,6 +51,10 @@ std::string ScanSizeText(uint64_t size);
 // Whole-number percentage of size that position is, in 64-bit arithmetic.
 int ScanPercent(uint64_t position, uint64_t size);
 
-// Writes the analysis failure to the log and returns the text of the error
-// box: the introductory sentence and the message.
-std::string ScanReportError(const std::string &message);
+// Where a fault lies, as "FILE:LINE: " before a diagnostic (GNU style);
+// empty when the fault is not a line's.
+std::string ScanErrorPlace(const ScanFileInfo &info);
+
+// Writes the analysis failure to the log (after place) and returns the text
+// of the error box: the introductory sentence and the message.
+std::string ScanReportError(const std::string &message, const std::string &place = std::string());

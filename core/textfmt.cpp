@@ -32,3 +32,31 @@ std::string TextFormat(const char *fmt, ...)
     va_end(ap);
     return text;
 }
+
+std::string TextWrap(const std::string &text, int columns)
+{
+    if (columns <= 0)
+        return text;
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find('\n', start);
+        std::string line = text.substr(start, end == std::string::npos ? end : end - start);
+        if (!line.empty() && line[0] != ' ') {
+            while (line.size() > static_cast<size_t>(columns)) {
+                size_t cut = line.rfind(' ', static_cast<size_t>(columns));
+                if (cut == std::string::npos || cut == 0)
+                    cut = line.find(' ', static_cast<size_t>(columns));
+                if (cut == std::string::npos)
+                    break;
+                out += line.substr(0, cut) + "\n";
+                line.erase(0, line.find_first_not_of(' ', cut));
+            }
+        }
+        out += line;
+        if (end == std::string::npos)
+            return out;
+        out += "\n";
+        start = end + 1;
+    }
+}

@@ -7,3 +7,10 @@
 
 std::string TextFormat(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string TextFormatV(const char *fmt, va_list ap) __attribute__((format(printf, 1, 0)));
+
+// A text of paragraphs fitted to a terminal of columns characters: a line
+// longer than that is broken at its last blank that fits (a word longer
+// than a line stays whole). The text's own line breaks stay, and an
+// indented line (a command to type) is never broken. Message boxes get the
+// text as it is: the toolkit wraps it to the box.
+std::string TextWrap(const std::string &text, int columns);

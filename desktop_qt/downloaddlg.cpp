@@ -233,6 +233,14 @@ CDownloadDlg::CDownloadDlg(QWidget *parent) : QDialog(parent)
         row->addWidget(sign_[g]);
         groups->addLayout(row);
         groups->addWidget(bar_[g]);
+        if (const char *note = RunStopNote(g)) {
+            // Shown only after a stop, while the group goes on.
+            note_[g] = new QLabel(note, this);
+            note_[g]->setObjectName(QString::fromStdString(base + "Note"));
+            note_[g]->setWordWrap(true);
+            note_[g]->hide();
+            groups->addWidget(note_[g]);
+        }
         if (g + 1 < RUN_GROUP_COUNT)
             groups->addSpacing(3);
         // Hiding the verification group must not move the controls below.
@@ -299,10 +307,15 @@ void CDownloadDlg::ScanErrorBox(const char *fmt, ...)
     va_start(ap, fmt);
     std::string message = TextFormatV(fmt, ap);
     va_end(ap);
+    ShowScanError(message, std::string());
+}
+
+void CDownloadDlg::ShowScanError(const std::string &message, const std::string &place)
+{
     // The analysis runs before the dialog is shown: a box centred on the
     // hidden dialog would land in a corner of the screen.
     QWidget *over = isVisible() || !parentWidget() ? this : parentWidget()->window();
-    AppMessageBox(over, ScanReportError(message), APP_ICON_STOP);
+    AppMessageBox(over, ScanReportError(message, place), APP_ICON_STOP);
 }
 
 int CDownloadDlg::ScanFile(const char *path)
@@ -335,7 +348,7 @@ int CDownloadDlg::ScanFile(const char *path)
     sizeText = ScanSizeText(fileSize);
     modifiedText = downloaddlg_modified_text(info);
     if (result != 1)
-        ScanErrorBox("%s", message.c_str());
+        ShowScanError(message, ScanErrorPlace(info)); // the place goes to the log only
     return result == 1 ? 1 : 0;
 }
 
@@ -617,6 +630,8 @@ void CDownloadDlg::RestoreIdle()
             SetGroupFont(g, normalFont);
         number_[g]->setText("0");
         label_[g]->setText(RunGroupLabels[g]);
+        if (note_[g])
+            note_[g]->hide();
     }
     running_ = false;
 }
@@ -675,8 +690,13 @@ void CDownloadDlg::ShowEvent(const RunEvent &e)
     default:
         break;
     }
-    if (stopPressed_)
+    if (stopPressed_ && !RunGroupMovesAfterStop(e.group))
         return;
+    if (e.kind == RunEvent::STOPPING) {
+        if (note_[e.group])
+            note_[e.group]->show();
+        return;
+    }
     if (e.kind == RunEvent::PROGRESS) {
         bar_[e.group]->setValue(e.bar);
         number_[e.group]->setText(QString::number(e.percent));
@@ -727,6 +747,12 @@ void CDownloadDlg::PhaseEnded(int group)
 {
     if (group >= 0 && group < RUN_GROUP_COUNT)
         Post({RunEvent::ENDED, group, 0, 0, UPLOAD_OK});
+}
+
+void CDownloadDlg::PhaseStopping(int group)
+{
+    if (group >= 0 && group < RUN_GROUP_COUNT)
+        Post({RunEvent::STOPPING, group, 0, 0, UPLOAD_OK});
 }
 
 void CDownloadDlg::RunFinished(UploadResult result)

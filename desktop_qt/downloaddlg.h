@@ -79,11 +79,12 @@ class CDownloadDlg : public QDialog, private RunView
     void PhaseStarted(int group) override;
     void PhaseProgress(int group, const RunStep &step) override;
     void PhaseEnded(int group) override;
+    void PhaseStopping(int group) override;
     void RunFinished(UploadResult result) override;
 
     // One event of the worker, as the dialog's thread takes it.
     struct RunEvent {
-        enum Kind { BEGIN, STARTED, PROGRESS, ENDED, FINISHED } kind;
+        enum Kind { BEGIN, STARTED, PROGRESS, ENDED, STOPPING, FINISHED } kind;
         int group;
         int bar;
         int percent;
@@ -96,6 +97,8 @@ class CDownloadDlg : public QDialog, private RunView
     void TakeEvents();
     void ShowEvent(const RunEvent &event);
 
+    // The box of a failed analysis; place (the line) is for the log only.
+    void ShowScanError(const std::string &message, const std::string &place);
     void EnterRunning();
     void RestoreIdle();
     // The port box fits the longest name it offers when the dialog opens,
@@ -115,6 +118,7 @@ class CDownloadDlg : public QDialog, private RunView
     QLabel *number_[RUN_GROUP_COUNT];
     QLabel *sign_[RUN_GROUP_COUNT];
     QProgressBar *bar_[RUN_GROUP_COUNT];
+    QLabel *note_[RUN_GROUP_COUNT] = {}; // below a group that goes on after a stop
     QCheckBox *verify_;
     QPushButton *start_;
     QPushButton *cancel_;
@@ -136,6 +140,7 @@ class CDownloadDlg : public QDialog, private RunView
     bool initialised_ = false;
     bool closing_ = false; // being destroyed: the worker's reports are dropped
     // Stop pressed: reports the worker sent before it saw the stop are
-    // dropped, so that the groups stay as they were.
+    // dropped, so that the groups stay as they were; those of a group that
+    // goes on after a stop (the flash writing) are still drawn.
     bool stopPressed_ = false;
 };

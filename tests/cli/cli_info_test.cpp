@@ -87,7 +87,7 @@ TEST_F(Cli, FaultyAndMissingFilesExitWith4)
     Place("bad_checksum.srec");
     EXPECT_EQ(Run("info sub/bad_checksum.srec"), 4);
     EXPECT_EQ(out, "");
-    EXPECT_EQ(err, "Error while checking the firmware file:\n\n"
+    EXPECT_EQ(err, "sub/bad_checksum.srec:3: Error while checking the firmware file:\n\n"
                    "'S10701040506070899':\n- incorrect checksum (0x99), should be 0xD9\n");
 
     EXPECT_EQ(Run("info sub/missing.srec"), 4);

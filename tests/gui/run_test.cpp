@@ -200,9 +200,9 @@ class TestUploadRun : public QObject
     }
 
     // Stop is taken at once: the button says so and can no longer be
-    // pressed. During the upload the run ends at the next record; during
-    // flash writing the instrument finishes first, and the groups stay as
-    // they are until then.
+    // pressed. During the upload the run ends at the next record and the
+    // groups stay as they are; during flash writing the instrument
+    // finishes first, and its group goes on to its end with a note beside.
     void stop_data()
     {
         QTest::addColumn<QStringList>("simOptions");
@@ -238,15 +238,29 @@ class TestUploadRun : public QObject
         QVERIFY(dlg.Running() && boxes.messages.empty());
         GroupsShown atStop = Shown(&dlg);
         GroupsShown atBox;
-        boxes.onMessage = [&](const AppMessage &) { atBox = Shown(&dlg); };
+        auto *note = dlg.findChild<QLabel *>("flashNote");
+        bool noteAtBox = false;
+        boxes.onMessage = [&](const AppMessage &) {
+            atBox = Shown(&dlg);
+            noteAtBox = note->isVisible();
+        };
         sim.Release();
         QTRY_VERIFY_WITH_TIMEOUT(!boxes.messages.empty(), 20000);
         QCOMPARE(boxes.Text(0), std::string("Upload stopped by user."));
         QCOMPARE(boxes.messages[0].icon, APP_ICON_EXCLAMATION);
-        for (int g = 0; g < 3; g++)
-            QVERIFY(atBox.label[g] == atStop.label[g] && atBox.bar[g] == atStop.bar[g]);
+        bool inFlash = waitFor == "flash";
+        for (int g = 0; g < 3; g++) {
+            if (inFlash && g == RUN_GROUP_FLASH)
+                QVERIFY(atBox.label[g] == QString(kPlain[g]) + " ... done." &&
+                        atBox.bar[g] == RUN_BAR_MAX);
+            else
+                QVERIFY(atBox.label[g] == atStop.label[g] && atBox.bar[g] == atStop.bar[g]);
+        }
+        QCOMPARE(noteAtBox, inFlash);
+        QCOMPARE(note->text(), QString(RUN_STOP_FLASH_NOTE));
         QVERIFY(dlg.isVisible());
         CheckIdle(dlg);
+        QVERIFY(note->isHidden());
         std::vector<std::string> received = sim.Received();
         QVERIFY(!Has(received, "MIRDEL DONE"));
         QCOMPARE(Has(received, "."), waitFor == "flash"); // the flash writing ran to its end

@@ -1,4 +1,5 @@
 // The checks before a run, the port list rule and the outcome messages.
+#include "core/textfmt.h"
 #include "run_helpers.h"
 #include "support/log.h"
 
@@ -148,8 +149,31 @@ TEST(RunOutcome, OnlyAFailureIsLogged)
     Lines.clear();
     LogOpen(nullptr, KeepLine, nullptr, false);
     RunLogOutcome(UPLOAD_OK, "not this");
-    RunLogOutcome(UPLOAD_TIMEOUT, "nor this");
+    RunLogOutcome(UPLOAD_STOPPED, "nor this");
+    RunLogOutcome(UPLOAD_TIMEOUT, "");
     RunLogOutcome(UPLOAD_FAILED, "100% lost");
     EXPECT_EQ(Lines,
-              (std::vector<std::string>{"CDownloadDlg::OnMirdelDone(): MIRDEL_ERROR: 100% lost"}));
+              (std::vector<std::string>{"CDownloadDlg::OnMirdelDone(): MIRDEL_ERROR: I/O timeout.",
+                                        "CDownloadDlg::OnMirdelDone(): MIRDEL_ERROR: 100% lost"}));
+}
+
+// The advice is held as paragraphs; a terminal gets it wrapped to its width.
+TEST(RunOutcome, AdviceFitsTheTerminal)
+{
+    const struct {
+        std::string text;
+        int columns;
+        std::string shown;
+    } cases[] = {
+        {RUN_PORT_MISSING_ADVICE, 79,
+         "The device is not there: check the cable and the USB serial adapter, and choose\n"
+         "a port that exists ('mirdel-cli ports' lists them)."},
+        {RUN_PORT_ACCESS_ADVICE, 40,
+         "You may not open this port. Join the\ngroup that owns the device (usually\n"
+         "dialout), then log out and in again:\n\n    sudo usermod -aG dialout $USER"},
+        {"x: /a/very/long/path/name ok", 10, "x:\n/a/very/long/path/name\nok"},
+        {"short", 0, "short"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(TextWrap(c.text, c.columns), c.shown) << c.text;
 }

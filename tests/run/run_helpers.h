@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <unistd.h>
@@ -38,10 +39,18 @@ class RecordingView : public RunView
     {
         Add("label " + std::to_string(group) + " normal " + RunGroupLabels[group] + RUN_LABEL_DONE);
     }
+    void PhaseStopping(int group) override { Add("stopping " + std::to_string(group)); }
     void RunFinished(UploadResult result) override
     {
         doneCount++;
         Add("done " + std::to_string((int)result));
+    }
+
+    // A call of a group that goes on after a stop ("bar 1 ...", "stopping 1").
+    static bool GoesOn(const std::string &call)
+    {
+        size_t at = call.find(' ');
+        return at != std::string::npos && RunGroupMovesAfterStop(std::atoi(call.c_str() + at + 1));
     }
 
     std::vector<std::string> Calls(const std::string &prefix) const

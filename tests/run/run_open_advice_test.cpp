@@ -65,13 +65,13 @@ TEST(RunOpenAdvice, DeviceTheUserMayNotOpen)
     } cases[] = {
         // A user outside the device's group, the usual case.
         {0660, 0, "dialout",
-         "You may not open this port: the device belongs to the group 'dialout'.\n"
-         "Join the group, then log out and in again:\n\n    sudo usermod -aG dialout $USER"},
+         "You may not open this port: the device belongs to the group 'dialout'. Join the group, "
+         "then log out and in again:\n\n    sudo usermod -aG dialout $USER"},
         // A device only its owner may open: joining its group would not help.
         {0600, 1, "dialout",
-         "You may not open this port: only its owner 'daemon' may open the device.\n"
-         "Ask the administrator to give it to the group dialout, then join that\n"
-         "group and log out and in again:\n\n    sudo usermod -aG dialout $USER"},
+         "You may not open this port: only its owner 'daemon' may open the device. Ask the "
+         "administrator to give it to the group dialout, then join that group and log out and in "
+         "again:\n\n    sudo usermod -aG dialout $USER"},
     };
     char dir[] = "/tmp/mirdel-advice-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
