@@ -11,9 +11,9 @@
 void CMyFileDialog::showEvent(QShowEvent *event)
 {
     // Qt sizes the Size column for "128.88 GB": "750.00 KiB" is cut. The
-    // widest size and date this locale writes fit, and the dialog is as
-    // wide as its columns and the places beside them. A native dialog has
-    // no such view and keeps its own size.
+    // widest size, type and date fit, and the dialog is as wide as its
+    // columns and the places beside them. A native dialog has no such
+    // view and keeps its own size.
     auto *view = findChild<QTreeView *>("treeView");
     if (!sized_ && view) {
         sized_ = true;
@@ -24,10 +24,11 @@ void CMyFileDialog::showEvent(QShowEvent *event)
         QString size = locale.formattedDataSize(1023 * 1024 + 1023, 2);
         QString date = locale.toString(QDateTime(QDate(2000, 12, 28), QTime(23, 58, 58)),
                                        QLocale::ShortFormat);
-        header->resizeSection(1,
-                              std::max(header->sectionSize(1), fm.horizontalAdvance(size) + pad));
-        header->resizeSection(3,
-                              std::max(header->sectionSize(3), fm.horizontalAdvance(date) + pad));
+        // The type column: an S-record file is mostly "plain text document".
+        const QString widest[] = {size, QStringLiteral("plain text document"), date};
+        for (int i = 1; i <= 3; i++)
+            header->resizeSection(
+                i, std::max(header->sectionSize(i), fm.horizontalAdvance(widest[i - 1]) + pad));
         int columns = 0;
         for (int i = 0; i < header->count(); i++)
             if (!header->isSectionHidden(i))

@@ -116,9 +116,7 @@ TEST(RunProgress, FlashAndVerifySumsAndTheVerifyingLabelOverImages)
     EXPECT_EQ(view.Calls("label 2").size(), 1u);
 }
 
-// A stop freezes the groups, but for the flash writing: the instrument
-// finishes it, and its group follows with the note beside it.
-TEST(RunProgress, AStopFreezesTheGroups)
+TEST(RunProgress, AStopFreezesTheGroupsButTheFlashWriting)
 {
     ModelBuilder b;
     b.Image(0).Segment(0, 100);
