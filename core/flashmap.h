@@ -46,7 +46,8 @@ struct FlashMap {
 void FlashMapCompute(const Firmware &firmware, FlashMap *map);
 
 #define FLASHMAP_BEYOND "Reaches beyond the highest flash address 0xEFFFF."
-// "Image #1 "Patch", Segment #0" and the range, inclusive.
+// Filled with the other segment (Image #1 "Patch", Segment #0) and the
+// range both hold, from its first to its last byte.
 #define FLASHMAP_OVERLAPS_WITH "Overlaps %s at %s."
 #define FLASHMAP_OVERLAP "Overlap at %s of"
 #define FLASHMAP_FLASH "Flash: %s"
