@@ -28,8 +28,9 @@ const char CliInfoHelp[] =
     "With --map, a line \"Flash map:\" follows the highest flash address: the\n"
     "flash from 0 to 0xEFFFF (further when the firmware reaches beyond it) in\n"
     "64 cells between brackets; '.' free flash, '-' beyond the end of flash,\n"
-    "the image's number (0-9, A-Z, '#') where its data lies, '!' where a\n"
-    "segment overlaps another or reaches beyond 0xEFFFF, '|' the end of flash.\n"
+    "the image's number (0-9, A-Z, '#') where its data lies, '!' where\n"
+    "segments overlap (only the part they share) or where a segment reaches\n"
+    "beyond 0xEFFFF, '|' the end of flash.\n"
     "\n"
     "A faulty line stops the check: the error is written to standard error\n"
     "and the exit status is 4, as for a file that cannot be opened.\n";

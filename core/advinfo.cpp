@@ -75,7 +75,7 @@ void AdvInfoCompose(const Firmware &firmware, AdvInfoTexts *texts)
         unsigned long long span = range.Span();
         item.text = TextFormat("Image #%d: \"%s\", Base Flash Addr: 0x%llX%s, Size: %s (0x%llX)%s, "
                                "Span size:  %s (0x%llX)%s, Lowest Flash Addr: %s, Highest Flash Addr: %s",
-                               i, image.name[0] ? image.name : "<no name>", base, AdvInfoSuffix(base).c_str(),
+                               i, image.name[0] ? image.name : ADVINFO_NO_NAME, base, AdvInfoSuffix(base).c_str(),
                                grouped(range.size).c_str(), range.size, AdvInfoSuffix(range.size).c_str(),
                                grouped(span).c_str(), span, AdvInfoSuffix(span).c_str(),
                                lowest_text(range).c_str(), highest_text(range).c_str());

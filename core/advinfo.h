@@ -18,6 +18,8 @@ struct Firmware;
 // segments hold no byte, or that has none: there is no address to show,
 // and its span is 0.
 #define ADVINFO_NO_ADDRESS "none"
+// The name of an image whose S0 record names none.
+#define ADVINFO_NO_NAME "<no name>"
 
 struct AdvInfoImage {
     std::string text;

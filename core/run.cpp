@@ -39,10 +39,16 @@ RunRange RunSegmentRange(const FirmwareImage &image, const FirmwareSegment &segm
     return {s, (uint64_t)s + segment.size};
 }
 
+RunRange RunRangeShared(const RunRange &a, const RunRange &b)
+{
+    // From the later start to the earlier end.
+    return {std::max(a.start, b.start), std::min(a.end, b.end)};
+}
+
 bool RunRangesOverlap(const RunRange &a, const RunRange &b)
 {
-    // The shared part runs from the later start to the earlier end.
-    return std::max<uint64_t>(a.start, b.start) < std::min(a.end, b.end);
+    RunRange shared = RunRangeShared(a, b);
+    return shared.start < shared.end;
 }
 
 bool RunRangeBeyond(const RunRange &range)

@@ -78,6 +78,8 @@ struct RunRange {
 RunRange RunSegmentRange(const FirmwareImage &image, const FirmwareSegment &segment);
 // True when the two ranges share a byte; an empty range shares none.
 bool RunRangesOverlap(const RunRange &a, const RunRange &b);
+// The bytes the two ranges share; meaningful only when they overlap.
+RunRange RunRangeShared(const RunRange &a, const RunRange &b);
 // True when the range ends past RUN_FLASH_END: its highest flash address,
 // or the one it counts toward, lies beyond the end of flash.
 bool RunRangeBeyond(const RunRange &range);

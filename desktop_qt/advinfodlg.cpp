@@ -175,10 +175,7 @@ bool CAdvancedInfoDlg::OnInitDialog()
 
     FlashMap flash;
     FlashMapCompute(*firmware_, &flash);
-    std::vector<std::string> blockTexts;
-    for (const FlashMapBlock &b : flash.blocks)
-        blockTexts.push_back(FlashMapBlockText(b, texts.images.at(b.image).segments.at(b.segment)));
-    map->SetMap(flash, blockTexts);
+    map->SetMap(flash, FlashMapTips(flash, texts));
 
     // Wide enough for the longest line, as far as the screen allows.
     QFontMetrics fm(tree->font());

@@ -1,7 +1,6 @@
-// Draws a FlashMap: the flash address space as a bar, each segment a block
-// in its image's colour, marked blocks in a warning colour, the end of
-// flash marked. Hovering a block shows its text; the blocks of the
-// highlighted image or segment are outlined.
+// Draws the layout of a FlashMap that the core computes for the widget's
+// width and font: it only picks a colour for each role. Hovering shows the
+// tip of the shape under the pointer.
 #pragma once
 
 #include <QWidget>
@@ -17,17 +16,16 @@ class FlashMapView : public QWidget
   public:
     explicit FlashMapView(QWidget *parent = nullptr);
 
-    // texts: one per block of the map, in the same order.
-    void SetMap(const FlashMap &map, const std::vector<std::string> &texts);
+    // tips: FlashMapTips of the map.
+    void SetMap(const FlashMap &map, const std::vector<std::string> &tips);
     // The blocks of one segment, or of a whole image with segment -1; an
     // image of -1 highlights none.
     void SetHighlight(int image, int segment);
 
     const FlashMap &Map() const { return map_; }
+    const FlashMapLayout &Layout() const;
     // Where block k is drawn, in widget coordinates.
     QRect BlockRect(size_t k) const;
-    // The block drawn under the point, or -1.
-    int BlockAt(const QPoint &pos) const;
     bool Highlighted(size_t k) const;
 
     QSize sizeHint() const override;
@@ -38,10 +36,11 @@ class FlashMapView : public QWidget
     void paintEvent(QPaintEvent *event) override;
 
   private:
-    QRect Bar() const;
-
     FlashMap map_;
-    std::vector<std::string> texts_;
+    std::vector<std::string> tips_;
     int highlightImage_ = -1;
     int highlightSegment_ = -1;
+    // Laid out again when the width, the font or the highlight changes.
+    mutable FlashMapLayout layout_;
+    mutable bool laidOut_ = false;
 };

@@ -202,35 +202,45 @@ class TestAdvancedDialog : public QObject
     }
 
     // A block per segment: hovering one shows its line and its warnings,
-    // selecting an image highlights its blocks alone.
+    // hovering the range two share names both, selecting an image
+    // highlights its blocks alone.
     void flashMap()
     {
         QTemporaryDir tmp;
         std::string path = tmp.path().toStdString() + "/map.srec";
-        WriteLines(path, Join(Join(ImageLines(0x10000, "A", 0x10000, 0x8000),
-                                   ImageLines(0x17000, "B", 0x17000, 0x2000)),
-                              ImageLines(0xE8000, "C", 0xE8000, 0x10000)));
+        WriteLines(path, Join(Join(ImageLines(0x10000, "A", 0x10000, 0x20000, 128),
+                                   ImageLines(0x28000, "B", 0x28000, 0x20000, 128)),
+                              ImageLines(0xEC000, "C", 0xEC000, 0x10000, 128)));
         Firmware fw{};
         ScanFileInfo info;
         std::string message;
         QCOMPARE(ScanFirmwareFile(path.c_str(), &fw, &info, &message), 1);
-        const char *const warnings[] = {FLASHMAP_OVERLAPS, FLASHMAP_OVERLAPS, FLASHMAP_BEYOND};
+        const QString warnings[] = {"Overlaps Image #1 \"B\", Segment #0 at 0x28000-0x2FFFF.",
+                                    "Overlaps Image #0 \"A\", Segment #0 at 0x28000-0x2FFFF.",
+                                    FLASHMAP_BEYOND};
         {
             CAdvancedInfoDlg dlg;
             dlg.SetFirmware(fw);
             dlg.show();
             QApplication::processEvents();
             FlashMapView *map = dlg.map;
-            QCOMPARE(map->Map().blocks.size(), size_t(3));
-            for (size_t k = 0; k < 3; k++) {
-                QPoint at = map->BlockRect(k).center();
-                QCOMPARE(map->BlockAt(at), int(k));
-                QHelpEvent hover(QEvent::ToolTip, at, map->mapToGlobal(at));
-                QApplication::sendEvent(map, &hover);
-                QCOMPARE(QToolTip::text(),
-                         dlg.tree->topLevelItem(int(k))->child(0)->text(0) + "\n" + warnings[k]);
+            auto hover = [map](QPoint at) {
+                QHelpEvent event(QEvent::ToolTip, at, map->mapToGlobal(at));
+                QApplication::sendEvent(map, &event);
+                QString text = QToolTip::text();
                 QToolTip::hideText();
-            }
+                return text;
+            };
+            auto line = [&dlg](int image) {
+                return dlg.tree->topLevelItem(image)->child(0)->text(0);
+            };
+            QCOMPARE(map->Map().blocks.size(), size_t(3));
+            for (size_t k = 0; k < 3; k++)
+                QCOMPARE(hover(map->BlockRect(k).center()), line(int(k)) + "\n" + warnings[k]);
+            QRect a = map->BlockRect(0), b = map->BlockRect(1);
+            QCOMPARE(hover(QPoint((b.left() + a.right()) / 2, a.center().y())),
+                     "Overlap at 0x28000-0x2FFFF of\nImage #0 \"A\", " + line(0) +
+                         "\nImage #1 \"B\", " + line(1));
             dlg.tree->setCurrentItem(dlg.tree->topLevelItem(1));
             for (size_t k = 0; k < 3; k++)
                 QCOMPARE(map->Highlighted(k), k == 1);
