@@ -1,10 +1,10 @@
-// Writes the demo's sample firmware: three images, 304 KiB of data in
-// 32-byte S3 records.
+// Writes the demo's sample firmware (as mirdel-cli sample does): three
+// images, 304 KiB of data in 32-byte S3 records.
 //
 //   sample-firmware FILE
 #include <cstdio>
 
-#include "bench/upload_firmware.h"
+#include "core/sample.h"
 
 int main(int argc, char **argv)
 {
@@ -12,10 +12,9 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "usage: sample-firmware FILE\n");
         return 2;
     }
-    std::string text = "# Mirdel demo firmware: boot loader, application, calibration tables\n" +
-                       UploadFirmwareText(UploadDemoLayout(), 32, 2024);
-    if (!UploadWriteFile(argv[1], text)) {
-        std::perror(argv[1]);
+    std::string message;
+    if (!SampleWriteFile(argv[1], &message)) {
+        std::fprintf(stderr, "%s\n", message.c_str());
         return 1;
     }
     return 0;

@@ -22,6 +22,8 @@ int CliRead(int argc, char **argv);
 extern const char CliReadHelp[];
 int CliPorts(int argc, char **argv);
 extern const char CliPortsHelp[];
+int CliSample(int argc, char **argv);
+extern const char CliSampleHelp[];
 
 // Writes the usage of the program, or of one command, to stderr and
 // returns CLI_EXIT_USAGE.

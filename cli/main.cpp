@@ -16,7 +16,10 @@ static const CliCommand cli_commands[] = {
      "compare the instrument's flash with a firmware file", CliVerifyHelp, CliVerify},
     {"read", "--port NAME --address A --length N [--binary] [-o FILE]",
      "read a flash range into a file", CliReadHelp, CliRead},
-    {"ports", "", "list the serial ports, with driver and USB adapter details", CliPortsHelp, CliPorts},
+    {"ports", "", "list the serial ports, with driver and USB adapter details", CliPortsHelp,
+     CliPorts},
+    {"sample", "FILE", "write a sample firmware file to try an upload with", CliSampleHelp,
+     CliSample},
 };
 
 static const char cli_exit_help[] =
@@ -27,6 +30,7 @@ static const char cli_exit_help[] =
     "      ports: the list cannot be read\n"
     "  3   upload: I/O time-out, the instrument did not answer\n"
     "  4   the firmware file cannot be opened or read, or holds a faulty line;\n"
+    "      sample: the file cannot be written;\n"
     "      upload: segments overlap, or the firmware exceeds the highest flash\n"
     "      address or holds no data and the upload was not confirmed\n"
     "  5   upload: the serial port cannot be opened\n"

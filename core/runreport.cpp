@@ -4,6 +4,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "core/scan.h"
 #include "firmware/mdl.h"
 #include "support/json.h"
 #include "support/sha256.h"
@@ -208,7 +209,8 @@ RunRecord RunRecordBegin(const RunOptions &options, const std::string &port,
     r.port = port;
     r.firmware = options.job == RUN_JOB_READ ? nullptr : &firmware;
     r.read = options.read;
-    r.filePath = options.job == RUN_JOB_READ ? options.read.path : path;
+    const std::string &file = options.job == RUN_JOB_READ ? options.read.path : path;
+    r.filePath = file == "-" ? file : ScanAbsolutePath(file); // "-": standard output
     r.startTime = RunWallClock::now();
     return r;
 }

@@ -69,7 +69,7 @@ struct RunPhaseTimes {
 struct RunRecord {
     RunJob job = RUN_JOB_UPLOAD;
     std::string port;
-    std::string filePath; // the firmware file; for a read-back the output
+    std::string filePath; // the firmware file's absolute path; for a read-back the output's
     uint64_t fileSize = 0;
     std::string fileSha256;       // empty: not known
     const Firmware *firmware = nullptr; // images and segments; none for a read-back

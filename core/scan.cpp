@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "core/textfmt.h"
 #include "firmware/mdl.h"
@@ -87,6 +88,13 @@ int ScanPercent(uint64_t position, uint64_t size)
     return percent > 100 ? 100 : static_cast<int>(percent);
 }
 
+std::string ScanAbsolutePath(const std::string &path)
+{
+    std::error_code ec;
+    std::filesystem::path full = std::filesystem::absolute(path, ec);
+    return ec ? path : full.lexically_normal().string();
+}
+
 void ScanSplitPath(const std::string &path, std::string *fileName, std::string *location)
 {
     size_t sep = path.rfind('\\');
@@ -139,7 +147,7 @@ int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, s
     int result = scan_lines(file, path, info->fileSize, firmware, message, progress, context);
 
     info->filePath = path;
-    ScanSplitPath(info->filePath, &info->fileName, &info->location);
+    ScanSplitPath(ScanAbsolutePath(path), &info->fileName, &info->location);
     info->sizeText = ScanSizeText(info->fileSize);
     if (haveStat) {
         errno = 0;

@@ -21,7 +21,7 @@ struct Firmware;
 struct ScanFileInfo {
     std::string filePath;
     std::string fileName; // after the last separator
-    std::string location; // before it, without the separator
+    std::string location; // the absolute folder, without the separator
     uint64_t fileSize = 0;
     std::string sizeText;
     bool modifiedValid = false;
@@ -40,6 +40,11 @@ typedef void (*ScanProgressFn)(void *context, int percent);
 // result, except when the file cannot be opened.
 int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, std::string *message,
                      ScanProgressFn progress = nullptr, void *context = nullptr);
+
+// The path from the root, without "." and ".." steps, so that the folder
+// of a file named relative to the working folder is known; the path itself
+// when the working folder cannot be told.
+std::string ScanAbsolutePath(const std::string &path);
 
 // Splits a path at its last "\", failing that its last "/".
 void ScanSplitPath(const std::string &path, std::string *fileName, std::string *location);

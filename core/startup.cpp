@@ -192,6 +192,7 @@ static const char startup_help[] =
     "  0   the main window was closed\n"
     "  1   the log file cannot be opened, or the serial ports cannot be listed\n"
     "  2   the command line is longer than 1023 characters or 20 words\n"
+    "  3   there is no graphical session (no X11 or Wayland display)\n"
     "\n"
     "Without a display, mirdel-cli does the same work from a terminal; the\n"
     "manual (Help button, or Mirdel.pdf beside the program) tells more.\n";

@@ -25,6 +25,12 @@ enum StartupResult {
 
 #define STARTUP_REFUSED_EXIT_STATUS 2
 
+// The desktop program without a graphical session says so on stderr and
+// ends with this status before its toolkit would abort.
+#define STARTUP_NO_DISPLAY_TEXT                                                                    \
+    "needs a graphical session (X11 or Wayland); the command-line tool is mirdel-cli"
+#define STARTUP_NO_DISPLAY_EXIT_STATUS 3
+
 // The texts point into storage that start-up keeps for the whole process.
 struct StartupState {
     const char *programName = "";        // first word without directory and ".exe"

@@ -1,48 +1,16 @@
 // mirdel-manual-pdf MANUAL.md OUT.pdf: renders the user manual to PDF at
 // build time with Qt alone, so that Help has a PDF on every installation.
 // Runs on the offscreen platform; needs no display.
-//
-// The manual is written for a Markdown reader that knows a title block
-// ("% Title" lines) and definition lists (a term, then ":   text"); Qt's
-// reader knows neither, so they become a heading and indented quotes here.
 #include <QFile>
 #include <QGuiApplication>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPdfWriter>
-#include <QStringList>
 #include <QTextDocument>
 
 #include <cstdio>
 
-static QString manual_to_markdown(const QString &text, QString *title)
-{
-    QStringList out;
-    bool head = true, definition = false;
-    for (const QString &line : text.split('\n')) {
-        if (head && line.startsWith("% ")) {
-            if (title->isEmpty()) {
-                *title = line.mid(2).trimmed();
-                out << "# " + *title;
-            } else {
-                out << "*" + line.mid(2).trimmed() + "*";
-            }
-            out << "";
-            continue;
-        }
-        head = false;
-        if (line.startsWith(":   ")) {
-            definition = true;
-            out << "> " + line.mid(4);
-        } else if (definition && line.startsWith("    ")) {
-            out << "> " + line.mid(4);
-        } else {
-            definition = false;
-            out << line;
-        }
-    }
-    return out.join('\n');
-}
+#include "desktop_qt/manual_markdown.h"
 
 int main(int argc, char **argv)
 {
@@ -59,7 +27,7 @@ int main(int argc, char **argv)
         return 1;
     }
     QString title;
-    QString markdown = manual_to_markdown(QString::fromUtf8(in.readAll()), &title);
+    QString markdown = ManualToMarkdown(QString::fromUtf8(in.readAll()), &title);
 
     QPdfWriter writer(QString::fromLocal8Bit(argv[2]));
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,

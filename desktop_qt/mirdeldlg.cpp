@@ -1,7 +1,6 @@
 #include "desktop_qt/mirdeldlg.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -19,8 +18,10 @@
 
 #include "core/textfmt.h"
 #include "desktop_qt/downloaddlg.h"
+#include "desktop_qt/manualdlg.h"
 #include "desktop_qt/mirdelapp.h"
 #include "desktop_qt/myfiledialog.h"
+#include "platform/desktop.h"
 #include "platform/syserr.h"
 #include "support/winerr.h"
 
@@ -29,6 +30,7 @@
 #endif
 
 #define MIRDEL_TITLE "Mirdel"
+#define MIRDEL_HELP_OPEN_WAIT_MS 3000
 
 // Icons 104 (the program) and 144 (the instrument family), each drawn at
 // several sizes.
@@ -256,11 +258,30 @@ bool CMirdelDlg::OpenHelpFile(const QString &path)
         PlatSetLastErrorFromErrno(ENOENT);
         return false;
     }
-    bool opened = mirdeldlg_help_opener ? mirdeldlg_help_opener(path)
-                                        : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    if (!opened)
-        PlatSetLastErrorFromErrno(ENOTSUP);
-    return opened;
+    if (mirdeldlg_help_opener) {
+        bool opened = mirdeldlg_help_opener(path);
+        if (!opened)
+            PlatSetLastErrorFromErrno(ENOTSUP);
+        return opened;
+    }
+    // The desktop's opener answers within a second or two, or keeps
+    // running with the viewer it started.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    int opened = PlatOpenDocument(QFile::encodeName(path).constData(), MIRDEL_HELP_OPEN_WAIT_MS);
+    QApplication::restoreOverrideCursor();
+    return opened == 1;
+}
+
+bool CMirdelDlg::ShowManual(const QString &path)
+{
+    if (!manual_)
+        manual_ = new CManualDlg(this);
+    if (!manual_->LoadFile(path))
+        return false;
+    manual_->show();
+    manual_->raise();
+    manual_->activateWindow();
+    return true;
 }
 
 void CMirdelDlg::OnHelpButton()
@@ -274,8 +295,10 @@ void CMirdelDlg::OnHelpButton()
                              QFile::encodeName(pdf).constData(), WinLastErrStr()),
                   APP_ICON_STOP);
 
+    // The text version is the manual's Markdown: shown in the program's own
+    // window, which needs no viewer.
     QString txt = dir + MIRDEL_HELP_TXT;
-    if (OpenHelpFile(txt))
+    if (ShowManual(txt))
         return;
     AppMessageBox(this,
                   TextFormat("Error opening TXT help file:\n\n%s\n\n%s",

@@ -5,9 +5,11 @@
 #include <QDialog>
 #include <QFont>
 #include <QPixmap>
+#include <QPointer>
 
 #include <functional>
 
+class CManualDlg;
 class QLabel;
 class QPushButton;
 
@@ -33,8 +35,8 @@ class CMirdelDlg : public QDialog
     // The directory the help files are looked for in, with a trailing "/".
     static QString HelpDirectory();
 
-    // How a help file is handed to the desktop (tests replace it). True when
-    // a viewer took it.
+    // How the PDF help file is handed to the desktop (tests replace it).
+    // True when a viewer took it.
     using HelpOpener = std::function<bool(const QString &path)>;
     static void SetHelpOpener(HelpOpener opener);
 
@@ -52,6 +54,9 @@ class CMirdelDlg : public QDialog
     // False with the thread's last system error set when the file is
     // missing or no viewer takes it.
     static bool OpenHelpFile(const QString &path);
+    // The text help file in the manual window; false with the thread's
+    // last system error set when it cannot be read.
+    bool ShowManual(const QString &path);
 
     QPixmap largeIcon_;
     QPixmap smallIcon_;
@@ -61,5 +66,6 @@ class CMirdelDlg : public QDialog
     QPushButton *upload_;
     QPushButton *close_;
     QPushButton *help_;
+    QPointer<CManualDlg> manual_; // once Help has shown it
     bool initialised_ = false;
 };

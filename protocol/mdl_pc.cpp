@@ -5,9 +5,11 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "firmware/mdl.h"
+#include "firmware/mdl_write.h"
 #include "serial/sio.h"
 #include "support/err.h"
 
@@ -166,8 +168,9 @@ struct MdlReadback {
     FILE *file;    // the destination, or none
     uint8_t *area; // without a file: the memory area of limit bytes
     bool binary;
-    int32_t length; // asked for
-    uint64_t limit; // the length as a bound
+    int32_t length;   // asked for
+    uint64_t limit;   // the length as a bound
+    uint32_t address; // of the range
     bool stop = false;
     int timeouts = 0, badSums = 0; // in a row
     uint32_t taken = 0;            // records taken
@@ -217,7 +220,19 @@ int mdl_readback_store(MdlReadback &rb, const char *line)
         }
     }
     ++rb.taken;
-    if (rb.file && !rb.binary && std::fprintf(rb.file, "%s\n", line) < 0) {
+    // The instrument's S0 is empty; the file's names the range's flash
+    // address, so that an upload of the file puts the range back.
+    std::string start;
+    if (line[1] == '0' && rb.file && !rb.binary) {
+        char name[MDL_IMAGE_NAME_SIZE];
+        if (rb.length > 0)
+            std::snprintf(name, sizeof name, "Read-back of %ld bytes", (long)rb.length);
+        else
+            std::snprintf(name, sizeof name, "Read-back");
+        start = MdlImageStartRecord(rb.address, name);
+    }
+    if (rb.file && !rb.binary &&
+        std::fprintf(rb.file, "%s\n", start.empty() ? line : start.c_str()) < 0) {
         MdlFail(rb.port, MDL_ERR_LOCAL, "fprintf(): %s", ErrnoStr(errno));
         return -1;
     }
@@ -324,9 +339,10 @@ int MdlSendFile(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file)
 }
 
 int MdlReceiveFlash(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file, uint8_t *area,
-                    bool binary, int32_t length)
+                    bool binary, int32_t length, uint32_t address)
 {
-    MdlReadback rb{port, cb, ctx, file, area, binary, length, length > 0 ? (uint64_t)length : 0};
+    uint64_t limit = length > 0 ? (uint64_t)length : 0;
+    MdlReadback rb{port, cb, ctx, file, area, binary, length, limit, address};
     char line[MDL_READBACK_LINE];
 
     mdl_notify(cb, ctx, EV_VERIFY_START, 0, 0, nullptr);
@@ -426,7 +442,7 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn cb, void *ctx, const char *
         } else if (mode == MDL_MODE_READBACK) {
             // An empty name is the memory area itself.
             uint8_t *area = file ? nullptr : reinterpret_cast<uint8_t *>(const_cast<char *>(name));
-            result = MdlReceiveFlash(port, cb, ctx, file, area, binary, length);
+            result = MdlReceiveFlash(port, cb, ctx, file, area, binary, length, address);
         } else {
             result = 1;
         }

@@ -52,9 +52,11 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn callback = nullptr, void *c
 int MdlSendFile(SioPort *port, MdlProgressFn callback, void *context, FILE *file);
 
 // The read-back stream into a file or, without one, into area, which holds
-// length bytes; the instrument may not send more than that.
-int MdlReceiveFlash(SioPort *port, MdlProgressFn callback, void *context, FILE *file,
-                    uint8_t *area, bool binary, int32_t length);
+// length bytes; the instrument may not send more than that. An S-record
+// file gets an S0 with address, the range's flash address, in place of the
+// instrument's empty one, so that it can be uploaded again.
+int MdlReceiveFlash(SioPort *port, MdlProgressFn callback, void *context, FILE *file, uint8_t *area,
+                    bool binary, int32_t length, uint32_t address = 0);
 
 // Sets the error state; with a port, also tells the instrument "-ERR " and
 // the text.

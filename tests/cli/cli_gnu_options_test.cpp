@@ -67,3 +67,21 @@ TEST(GnuOptions, PrintAndDoNothingElse)
     fs::remove(out);
     fs::remove(err);
 }
+
+#ifdef MIRDEL_DESKTOP_BUILT
+// Without a display the desktop program says what it needs, instead of
+// Qt's abort.
+TEST(GnuOptions, DesktopWithoutDisplayNamesTheCommandLineTool)
+{
+    fs::path err =
+        fs::temp_directory_path() / ("mirdel-nodisplay-" + std::to_string(std::random_device{}()));
+    std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" MIRDEL_BIN_DIR
+                          "/desktop_qt/mirdel' 2>'" +
+                          err.string() + "'";
+    int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3) << status;
+    EXPECT_EQ(ReadAll(err), "mirdel: needs a graphical session (X11 or Wayland); the command-line "
+                            "tool is mirdel-cli\n");
+    fs::remove(err);
+}
+#endif

@@ -124,7 +124,9 @@ TEST_F(CliJobs, ReadWritesTheFlashBytes)
     std::string bytes;
     for (uint32_t i = 0; i < length; i++)
         bytes += (char)FlashByte(address + i);
-    std::string records = "S0030000FC\n";
+    std::string text = "0x207D8 Read-back of 100 bytes";
+    std::string records =
+        UploadRecord('0', 0, 2, reinterpret_cast<const uint8_t *>(text.data()), text.size()) + "\n";
     for (uint32_t at = 0; at < length; at += 32) {
         uint32_t n = std::min<uint32_t>(32, length - at);
         records += UploadRecord('3', address + at, 4,
@@ -153,6 +155,7 @@ TEST_F(CliJobs, ReadWritesTheFlashBytes)
         EXPECT_NE((c.toFile ? r.out : r.err).find(" Reading 100%\n Reading ... done.\nRead-back successful.\n"),
                   std::string::npos);
     }
+
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%X", address);
     CliRun r = RunCliProgram({"read", "--port", sim.Path(), "--address", hex, "--length", "100",
@@ -191,6 +194,14 @@ TEST_F(CliJobs, ReadWritesTheFlashBytes)
         EXPECT_EQ(u.status, 64) << args[3];
         EXPECT_NE(u.err.find("Usage: mirdel-cli " + args[0]), std::string::npos) << u.err;
     }
+
+    // The read-back file uploads back, verified.
+    ASSERT_EQ(RunCliProgram({"read", "--port", sim.Path(), "--address", std::to_string(address),
+                             "--length", std::to_string(length), "-o", out})
+                  .status,
+              0);
+    EXPECT_EQ(RunCliProgram({"upload", "--port", sim.Path(), out}).status, 0);
+    std::remove(out.c_str());
 }
 
 // Several simulators at once, as plain lines and as JSON lines.

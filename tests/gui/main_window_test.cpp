@@ -8,7 +8,11 @@
 #include <QMimeData>
 #include <QTimer>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextBrowser>
 #include <QTest>
 
 #include <clocale>
@@ -17,6 +21,7 @@
 #include <sstream>
 
 #include "desktop_qt/downloaddlg.h"
+#include "desktop_qt/manualdlg.h"
 #include "desktop_qt/mirdeldlg.h"
 #include "desktop_qt/myfiledialog.h"
 #include "platform/ports.h"
@@ -221,10 +226,11 @@ class TestMainWindow : public QObject
         QCOMPARE(opened, std::vector<QString>({dir + MIRDEL_HELP_PDF}));
         QVERIFY(boxes.messages.empty());
 
-        SetHelpFiles(false, true); // the PDF's box, then the text file
+        SetHelpFiles(false, true); // the PDF's box, then the text file in the manual window
         opened.clear();
         dlg.OnHelpButton();
-        QCOMPARE(opened, std::vector<QString>({dir + MIRDEL_HELP_TXT}));
+        QVERIFY(opened.empty());
+        QVERIFY(dlg.findChild<CManualDlg *>()->isVisible());
         QCOMPARE(boxes.messages.size(), size_t(1));
         QCOMPARE(boxes.messages[0].icon, APP_ICON_STOP);
         QCOMPARE(boxes.Text(0), "Error opening PDF help file:\n\n" +
@@ -244,6 +250,48 @@ class TestMainWindow : public QObject
         QCOMPARE(boxes.messages.size(), size_t(5));
         QVERIFY2(boxes.Text(3).find("<ERROR_NOT_SUPPORTED>") != std::string::npos,
                  boxes.Text(3).c_str());
+    }
+
+    // No opener for the PDF (none on the PATH): its box says so, and the
+    // manual shows in the program's window, with contents links and Find.
+    void helpWithoutAViewerShowsTheManual()
+    {
+        const QByteArray path = qgetenv("PATH");
+        QTemporaryDir noTools;
+        qputenv("PATH", noTools.path().toLocal8Bit());
+        SetHelpFiles(true, false);
+        QVERIFY(QFile::copy(MIRDEL_TEST_DATA "/../../docs/manual.md",
+                            CMirdelDlg::HelpDirectory() + MIRDEL_HELP_TXT));
+        MessageRecorder boxes;
+        CMirdelDlg dlg;
+        dlg.OnHelpButton();
+        qputenv("PATH", path);
+        QCOMPARE(boxes.messages.size(), size_t(1));
+        QVERIFY(boxes.Text(0).find("<ERROR_NOT_SUPPORTED>") != std::string::npos);
+        auto *manual = dlg.findChild<CManualDlg *>();
+        QVERIFY(manual && manual->isVisible());
+        auto *view = manual->findChild<QTextBrowser *>("manualView");
+        QVERIFY(view->toPlainText().contains("Finding the port"));
+
+        // A contents link for every chapter and section, each reaching its
+        // heading.
+        QStringList links;
+        for (QTextBlock b = view->document()->begin(); b.isValid(); b = b.next())
+            for (auto f = b.begin(); !f.atEnd(); ++f)
+                if (f.fragment().charFormat().anchorHref().startsWith('#'))
+                    links << f.fragment().charFormat().anchorHref();
+        QFile md(MIRDEL_TEST_DATA "/../../docs/manual.md");
+        QVERIFY(md.open(QIODevice::ReadOnly));
+        const QString text = md.readAll();
+        QCOMPARE(links.size(),
+                 text.count(QRegularExpression("^##? ", QRegularExpression::MultilineOption)));
+        view->scrollToAnchor(links.last().mid(1));
+        QVERIFY(view->verticalScrollBar()->value() > 0);
+
+        QVERIFY(manual->Find("dialout"));
+        QCOMPARE(view->textCursor().selectedText(), QString("dialout"));
+        QVERIFY(!manual->Find("no such words"));
+        QCOMPARE(manual->findChild<QLabel *>("findStatus")->text(), QString("Not found"));
     }
 
     void startUpRunsTheMainWindow()

@@ -101,7 +101,10 @@ TEST(MdlReadback, RangeAsStoredIntoMemoryAndFiles)
         first[i] = Byte(i);
     for (size_t i = 0; i < 8; ++i)
         second[i] = Byte(32 + i);
-    EXPECT_EQ(text.Content(), "S0030000FC\n" + Record('3', kBase, 4, first) + "\n" +
+    // In place of the instrument's empty S0, one that uploads the range back.
+    const char *s0 = "0x20000 Read-back of 40 bytes";
+    EXPECT_EQ(text.Content(), Record('0', 0, 2, std::vector<uint8_t>(s0, s0 + strlen(s0))) + "\n" +
+                                  Record('3', kBase, 4, first) + "\n" +
                                   Record('3', kBase + 32, 4, second) + "\n" +
                                   Record('7', 0, 4, {}) + "\n");
 }

@@ -1,0 +1,15 @@
+// What the desktop program needs of the desktop around it: whether there
+// is a graphical session at all, and the desktop's own viewer for a
+// document.
+#pragma once
+
+// True when a graphical session is there to open windows in (on POSIX: an
+// X11 or Wayland display is named in the environment).
+bool PlatHaveGraphicalSession();
+
+// Hands the document at path to the desktop's viewer for its type and
+// finds out whether one took it. 1 when a viewer took it (or is still
+// starting after waitMs milliseconds), 0 when none takes it (no opener
+// either), -1 when no process could be started; for 0 and -1 the thread's
+// last system error is set.
+int PlatOpenDocument(const char *path, int waitMs);

@@ -1,0 +1,69 @@
+// The freedesktop.org way: the session's display in the environment, and
+// xdg-open, which knows the desktop's viewers. Its exit status tells
+// whether one took the file; QDesktopServices only tells that it started.
+#include "platform/desktop.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/syserr.h"
+
+bool PlatHaveGraphicalSession()
+{
+    for (const char *name : {"WAYLAND_DISPLAY", "DISPLAY"}) {
+        const char *value = std::getenv(name);
+        if (value && *value)
+            return true;
+    }
+    return false;
+}
+
+int PlatOpenDocument(const char *path, int waitMs)
+{
+    pid_t pid = fork();
+    if (pid < 0) {
+        PlatSetLastErrorFromErrno(errno);
+        return -1;
+    }
+    if (pid == 0) {
+        // Its own process group: the terminal's Ctrl-C is not the viewer's.
+        setpgid(0, 0);
+        int in = open("/dev/null", O_RDONLY);
+        if (in >= 0)
+            dup2(in, 0);
+        execlp("xdg-open", "xdg-open", path, static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    // Without a desktop environment xdg-open runs the viewer itself and
+    // only ends with it: still running after the wait means a viewer took
+    // the file, and a thread of its own collects the status later.
+    int status = 0;
+    pid_t r = 0;
+    const timespec tick = {0, 20 * 1000 * 1000};
+    for (int waited = 0; waited < waitMs; waited += 20) {
+        r = waitpid(pid, &status, WNOHANG);
+        if (r != 0)
+            break;
+        nanosleep(&tick, nullptr);
+    }
+    if (r == 0) {
+        std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+        return 1;
+    }
+    if (r < 0) {
+        PlatSetLastErrorFromErrno(errno);
+        return -1;
+    }
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return 1;
+    // Any other status, 127 (no xdg-open) included: nothing takes the file.
+    PlatSetLastErrorFromErrno(ENOTSUP);
+    return 0;
+}
