@@ -1,6 +1,6 @@
-// help2roff PROGRAM NAME SUMMARY OUT: writes the manual page of a program
-// from what it prints for --help and --version, so that the page and the
-// program's own help never differ.
+// help2roff [--date DATE] [--sections FILE] PROGRAM NAME SUMMARY OUT:
+// writes the manual page of a program from what it prints for --help and
+// --version, so that the page and the program's own help never differ.
 //
 // The help text follows a few habits that become the page's structure:
 // "Usage:" lines first (the synopsis), then the description; a line at the
@@ -8,6 +8,11 @@
 // section of its own); a later "Usage:" line starts a command's subsection;
 // a line indented by two spaces is a term and its description, separated by
 // two or more spaces; lines indented deeper continue the description.
+//
+// The sections FILE holds what a program's help has no room for (files,
+// permissions, related pages), written in the same habits; its "See also:"
+// section goes last, after the copyright, as manual pages have it. DATE is
+// the page's date in its title line.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -25,6 +30,20 @@ static std::string run(const std::string &program, const char *option)
     while ((n = fread(buf, 1, sizeof buf, p)) > 0)
         text.append(buf, n);
     return pclose(p) == 0 ? text : std::string();
+}
+
+static bool readFile(const std::string &name, std::string &text)
+{
+    FILE *f = std::fopen(name.c_str(), "r");
+    if (!f)
+        return false;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
 }
 
 static std::vector<std::string> lines(const std::string &text)
@@ -73,22 +92,112 @@ static std::string upper(std::string s)
     return s;
 }
 
+// The page's body from help text lines: headings, items, tables and
+// paragraphs.
+static std::string describe(const std::vector<std::string> &text)
+{
+    std::string page;
+    bool inCommand = false; // inside a command's subsection
+    bool inItem = false;    // after a term: indented lines continue it
+    bool newParagraph = false;
+    bool inTable = false; // a table inside an item, kept line by line
+    for (const std::string &line : text) {
+        size_t in = indent(line);
+        bool tableLine = in > 2 && (inTable || line.find("  ", in) != std::string::npos);
+        if (inTable && !tableLine) {
+            page += ".fi\n";
+            inTable = false;
+        }
+        if (in == line.size()) {
+            newParagraph = true;
+            inItem = false;
+            continue;
+        }
+        std::string body = line.substr(in);
+        if (tableLine) {
+            if (!inTable)
+                page += ".nf\n";
+            inTable = true;
+            page += roff(line.substr(4)) + "\n";
+        } else if (in == 0 && body.rfind("Usage: ", 0) == 0) {
+            page += ".SS \"" + roff(body.substr(7)) + "\"\n";
+            inCommand = true;
+        } else if (in == 0 && body.back() == ':' && body.size() < 60) {
+            std::string heading = body.substr(0, body.size() - 1);
+            if (!inCommand || heading == "Exit status") {
+                page += ".SH " + upper(roff(heading)) + "\n";
+                inCommand = false;
+            } else {
+                page += ".PP\n\\fB" + roff(heading) + "\\fR\n";
+            }
+        } else if (in == 2) {
+            size_t gap = body.find("  ");
+            std::string term = gap == std::string::npos ? body : body.substr(0, gap);
+            page += ".TP\n\\fB" + roff(term) + "\\fR\n";
+            if (gap != std::string::npos)
+                page += roff(body.substr(body.find_first_not_of(' ', gap))) + "\n";
+            inItem = true;
+        } else if (in > 2 && inItem && body.find("  ") == std::string::npos) {
+            page += roff(body) + "\n";
+        } else if (in > 0) {
+            page += ".br\n" + roff(body) + "\n";
+        } else {
+            if (newParagraph)
+                page += ".PP\n";
+            page += roff(body) + "\n";
+            inItem = false;
+        }
+        newParagraph = false;
+    }
+    if (inTable)
+        page += ".fi\n";
+    return page;
+}
+
 int main(int argc, char **argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "Usage: help2roff PROGRAM NAME SUMMARY OUT\n");
+    std::string date, sectionsFile;
+    int a = 1;
+    for (; a + 1 < argc && argv[a][0] == '-'; a += 2) {
+        if (std::strcmp(argv[a], "--date") == 0)
+            date = argv[a + 1];
+        else if (std::strcmp(argv[a], "--sections") == 0)
+            sectionsFile = argv[a + 1];
+        else
+            break;
+    }
+    if (argc - a != 4) {
+        std::fprintf(stderr,
+                     "Usage: help2roff [--date DATE] [--sections FILE] PROGRAM NAME SUMMARY OUT\n");
         return 64;
     }
-    std::string name = argv[2], summary = argv[3];
-    std::vector<std::string> help = lines(run(argv[1], "--help"));
-    std::vector<std::string> version = lines(run(argv[1], "--version"));
+    const char *program = argv[a], *outName = argv[a + 3];
+    std::string name = argv[a + 1], summary = argv[a + 2];
+    std::vector<std::string> help = lines(run(program, "--help"));
+    std::vector<std::string> version = lines(run(program, "--version"));
     if (help.empty() || version.empty() || help[0].rfind("Usage: ", 0) != 0) {
-        std::fprintf(stderr, "help2roff: %s gives no usable --help or --version text\n", argv[1]);
+        std::fprintf(stderr, "help2roff: %s gives no usable --help or --version text\n", program);
         return 1;
+    }
+    std::vector<std::string> sections, seeAlso;
+    if (!sectionsFile.empty()) {
+        std::string text;
+        if (!readFile(sectionsFile, text)) {
+            std::fprintf(stderr, "help2roff: cannot read %s\n", sectionsFile.c_str());
+            return 1;
+        }
+        sections = lines(text);
+        for (size_t s = 0; s < sections.size(); s++)
+            if (sections[s] == "See also:") {
+                seeAlso.assign(sections.begin() + (long)s, sections.end());
+                sections.resize(s);
+                break;
+            }
     }
 
     std::string page;
-    page += ".TH " + upper(roff(name)) + " 1 \"\" \"" + roff(version[0]) + "\" \"User Commands\"\n";
+    page += ".TH " + upper(roff(name)) + " 1 \"" + roff(date) + "\" \"" + roff(version[0]) +
+            "\" \"User Commands\"\n";
     page += ".SH NAME\n" + roff(name) + " \\- " + roff(summary) + "\n";
     page += ".SH SYNOPSIS\n";
     size_t i = 0;
@@ -108,69 +217,17 @@ int main(int argc, char **argv)
         page += roff(sentence) + ".\n";
     }
 
-    bool inCommand = false; // inside a command's subsection
-    bool inItem = false;    // after a term: indented lines continue it
-    bool newParagraph = false;
-    bool inTable = false;   // a table inside an item, kept line by line
-    for (; i < help.size(); i++) {
-        const std::string &line = help[i];
-        size_t in = indent(line);
-        bool tableLine = in > 2 && (inTable || line.find("  ", in) != std::string::npos);
-        if (inTable && !tableLine) {
-            page += ".fi\n";
-            inTable = false;
-        }
-        if (in == line.size()) {
-            newParagraph = true;
-            inItem = false;
-            continue;
-        }
-        std::string text = line.substr(in);
-        if (tableLine) {
-            if (!inTable)
-                page += ".nf\n";
-            inTable = true;
-            page += roff(line.substr(4)) + "\n";
-        } else if (in == 0 && text.rfind("Usage: ", 0) == 0) {
-            page += ".SS \"" + roff(text.substr(7)) + "\"\n";
-            inCommand = true;
-        } else if (in == 0 && text.back() == ':' && text.size() < 60) {
-            std::string heading = text.substr(0, text.size() - 1);
-            if (!inCommand || heading == "Exit status") {
-                page += ".SH " + upper(roff(heading)) + "\n";
-                inCommand = false;
-            } else {
-                page += ".PP\n\\fB" + roff(heading) + "\\fR\n";
-            }
-        } else if (in == 2) {
-            size_t gap = text.find("  ");
-            std::string term = gap == std::string::npos ? text : text.substr(0, gap);
-            page += ".TP\n\\fB" + roff(term) + "\\fR\n";
-            if (gap != std::string::npos)
-                page += roff(text.substr(text.find_first_not_of(' ', gap))) + "\n";
-            inItem = true;
-        } else if (in > 2 && inItem && text.find("  ") == std::string::npos) {
-            page += roff(text) + "\n";
-        } else if (in > 0) {
-            page += ".br\n" + roff(text) + "\n";
-        } else {
-            if (newParagraph)
-                page += ".PP\n";
-            page += roff(text) + "\n";
-            inItem = false;
-        }
-        newParagraph = false;
-    }
-    if (inTable)
-        page += ".fi\n";
+    page += describe(std::vector<std::string>(help.begin() + (long)i, help.end()));
+    page += describe(sections);
     page += ".SH COPYRIGHT\n";
     for (size_t v = 1; v < version.size(); v++)
         if (!version[v].empty())
             page += roff(version[v]) + "\n.br\n";
+    page += describe(seeAlso);
 
-    FILE *out = std::fopen(argv[4], "w");
+    FILE *out = std::fopen(outName, "w");
     if (!out || std::fputs(page.c_str(), out) < 0 || std::fclose(out) != 0) {
-        std::fprintf(stderr, "help2roff: cannot write %s\n", argv[4]);
+        std::fprintf(stderr, "help2roff: cannot write %s\n", outName);
         return 1;
     }
     return 0;
