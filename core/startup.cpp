@@ -119,7 +119,7 @@ bool StartupLoadPortList(StartupState &out)
     return true;
 }
 
-std::string StartupPortDescription(const PlatPortDetails &d)
+static std::string startup_port_description(const PlatPortDetails &d)
 {
     if (!d.present)
         return "";
@@ -141,7 +141,7 @@ StartupPortAbout StartupDescribePort(const std::string &name)
 {
     PlatPortDetails details;
     PlatDescribePort(name, details);
-    return {StartupPortDescription(details), details.stablePath};
+    return {startup_port_description(details), details.stablePath};
 }
 
 void StartupTrace(const char *text)

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-struct PlatPortDetails;
 
 enum StartupResult {
     STARTUP_OK = 0,
@@ -54,12 +53,9 @@ StartupResult StartupInitFromText(const char *commandLine, StartupState &out);
 // "<call>():\n\n<system error text>".
 bool StartupLoadPortList(StartupState &out);
 
-// One line about a port for the user, from what the system knows of it:
-// "ftdi_sio, USB 0403:6001 FTDI FT232R USB UART, serial A10K1234". Empty when
-// the system does not have the port.
-std::string StartupPortDescription(const PlatPortDetails &details);
-
-// What is said of a port: its description line as above, and the link
+// What is said of a port: its description line, from what the system knows
+// of it ("ftdi_sio, USB 0403:6001 FTDI FT232R USB UART, serial A10K1234";
+// empty when the system does not have the port), and the link
 // that keeps naming the same adapter whatever name it gets when plugged in
 // (empty when there is none).
 struct StartupPortAbout {
