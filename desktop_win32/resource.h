@@ -1,0 +1,56 @@
+// Resource and control ids of the Windows desktop program. The dialog,
+// icon and control numbers are those of the dialog templates, so that the
+// windows, their tests and the log speak of the same controls.
+#pragma once
+
+// Dialog templates.
+#define IDD_MIRDEL_DIALOG 195 // main window
+#define IDD_DOWNLOAD 154      // upload dialog
+#define IDD_ANALYZING 187     // analysis progress window
+#define IDD_ADVANCED 194      // advanced firmware information
+
+// Icons, the animation, the manifest and the version.
+#define IDR_MAINFRAME 104
+#define IDI_INSTRUMENT 144
+#define IDR_AVI_UPLOAD 183
+
+// Main window.
+#define IDC_UPLOAD 1006
+#define IDC_CLOSE 1005
+#define IDC_HELP_BUTTON 9 // IDHELP
+#define IDC_LEGAL 1015
+#define IDC_MAKER 1016
+
+// Upload dialog.
+#define IDC_ANIMATION 1009
+#define IDC_PORT 1013
+#define IDC_FILE_NAME 1034
+#define IDC_LOCATION 1035
+#define IDC_SIZE 1037
+#define IDC_MODIFIED 1038
+#define IDC_ADVANCED 1020
+#define IDC_UPLOAD_LABEL 1027
+#define IDC_UPLOAD_PERCENT 1031
+#define IDC_UPLOAD_SIGN 1032
+#define IDC_UPLOAD_BAR 1018
+#define IDC_FLASH_LABEL 1028
+#define IDC_FLASH_PERCENT 1021
+#define IDC_FLASH_SIGN 1033
+#define IDC_FLASH_BAR 1015
+#define IDC_VERIFY_LABEL 1029
+#define IDC_VERIFY_PERCENT 1022
+#define IDC_VERIFY_SIGN 1030
+#define IDC_VERIFY_BAR 1014
+#define IDC_VERIFY 1016
+#define IDC_START 1010
+#define IDC_CANCEL_STOP 1007
+
+// Analysis progress window.
+#define IDC_ANALYSIS_BAR 1019
+
+// Advanced firmware information.
+#define IDC_ADV_TREE 1026
+#define IDC_ADV_SIZE 1039
+#define IDC_ADV_SPAN 1035
+#define IDC_ADV_LOWEST 1036
+#define IDC_ADV_HIGHEST 1037
