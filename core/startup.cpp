@@ -8,6 +8,8 @@
 #include "support/log.h"
 #include "support/version.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -17,9 +19,7 @@ static CmdLine startup_cmdline;
 static char startup_program_name[CMDLINE_SIZE];
 
 // Console-channel lines are not wanted: the log file is the only record.
-static void startup_console_nothing(const char *, bool)
-{
-}
+static void startup_console_nothing(const char *, bool) {}
 
 static bool startup_same_name(const std::string &a, const char *b)
 {
@@ -40,8 +40,8 @@ static StartupResult startup_refuse(int code, StartupState &out)
 {
     char text[CMDLINE_SIZE + 96];
     if (code == CMDLINE_TOO_LONG)
-        snprintf(text, sizeof text, "%s: command line refused: more than %d characters", out.programName,
-                 CMDLINE_SIZE - 1);
+        snprintf(text, sizeof text, "%s: command line refused: more than %d characters",
+                 out.programName, CMDLINE_SIZE - 1);
     else
         snprintf(text, sizeof text, "%s: command line refused: more than %d words", out.programName,
                  CMDLINE_MAX_WORDS);
@@ -54,7 +54,8 @@ static StartupResult startup_run(int cmdLineResult, StartupState &out)
 {
     CmdLine &cl = startup_cmdline;
     out = StartupState();
-    CmdLineProgramName(cl.argc > 0 ? cl.argv[0] : "", startup_program_name, sizeof startup_program_name);
+    CmdLineProgramName(cl.argc > 0 ? cl.argv[0] : "", startup_program_name,
+                       sizeof startup_program_name);
     out.programName = startup_program_name;
     if (cmdLineResult != CMDLINE_OK)
         return startup_refuse(cmdLineResult, out);
@@ -107,8 +108,8 @@ bool StartupLoadPortList(StartupState &out)
         unsigned long code = PlatGetLastError();
         // A system message and its name need more room than St offers.
         char text[512];
-        snprintf(text, sizeof text, "%s():\n\n%s", failedCall != nullptr ? failedCall : "PlatEnumSerialPorts",
-                 WinErrStr(code));
+        snprintf(text, sizeof text, "%s():\n\n%s",
+                 failedCall != nullptr ? failedCall : "PlatEnumSerialPorts", WinErrStr(code));
         out.errorText = text;
         return false;
     }
@@ -127,7 +128,8 @@ static std::string startup_port_description(const PlatPortDetails &d)
     if (!d.usbVendorId.empty()) {
         text += ", USB " + d.usbVendorId + ":" + d.usbProductId;
         // Many adapters repeat their maker in the product name.
-        if (!d.manufacturer.empty() && d.product.compare(0, d.manufacturer.size(), d.manufacturer) != 0)
+        if (!d.manufacturer.empty() &&
+            d.product.compare(0, d.manufacturer.size(), d.manufacturer) != 0)
             text += " " + d.manufacturer;
         if (!d.product.empty())
             text += " " + d.product;
@@ -142,6 +144,44 @@ StartupPortAbout StartupDescribePort(const std::string &name)
     PlatPortDetails details;
     PlatDescribePort(name, details);
     return {startup_port_description(details), details.stablePath};
+}
+
+static int startup_compare_nocase(const std::string &a, const std::string &b)
+{
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; i++) {
+        int x = std::tolower(static_cast<unsigned char>(a[i]));
+        int y = std::tolower(static_cast<unsigned char>(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::vector<StartupPortItem> StartupPortBoxItems(const std::vector<std::string> &ports)
+{
+    std::vector<std::string> names = ports;
+    std::stable_sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        return startup_compare_nocase(a, b) < 0;
+    });
+    std::vector<StartupPortItem> items;
+    for (const std::string &name : names) {
+        // What the system knows of a port, to tell two adapters apart.
+        StartupPortAbout about = StartupDescribePort(name);
+        std::string tip = about.description;
+        if (!about.stableLink.empty())
+            tip += (tip.empty() ? "" : "\n") + about.stableLink;
+        items.push_back({name, tip});
+    }
+    return items;
+}
+
+size_t StartupPortBoxSelect(const std::vector<StartupPortItem> &items, const std::string &lastPort)
+{
+    for (size_t i = 0; i < items.size(); i++)
+        if (startup_compare_nocase(items[i].name, lastPort) == 0)
+            return i;
+    return 0;
 }
 
 void StartupTrace(const char *text)
