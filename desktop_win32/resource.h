@@ -55,3 +55,7 @@
 #define IDC_ADV_SPAN 1035
 #define IDC_ADV_LOWEST 1036
 #define IDC_ADV_HIGHEST 1037
+
+// Upload dialog, beyond its template: the note below a progress group that
+// goes on after a stop (2100 + the group).
+#define IDC_GROUP_NOTE 2100
