@@ -54,3 +54,11 @@
 #define IDC_ADV_SPAN 1035
 #define IDC_ADV_LOWEST 1036
 #define IDC_ADV_HIGHEST 1037
+
+// Advanced firmware information: what the window shows beyond its template
+// (the flash map with its label, a size grip) and the tree's menu.
+#define IDC_ADV_MAP_LABEL 2200
+#define IDC_ADV_MAP 2201
+#define IDC_ADV_GRIP 2202
+#define IDM_ADV_COPY 2203
+#define IDM_ADV_COPY_ALL 2204
