@@ -67,7 +67,7 @@ CFlashMapView *CFlashMapView::Create(HWND parent, int id)
     ti.lpszText = const_cast<char *>("");
     SendMessageA(view->tip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
     // The tips hold several lines.
-    SendMessageA(view->tip_, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN) / 2);
+    SendMessageA(view->tip_, TTM_SETMAXTIPWIDTH, 0, GetSystemMetrics(SM_CXSCREEN) * 9 / 10);
     return view;
 }
 
