@@ -7,9 +7,6 @@
 #include "core/advinfo_text.h"
 #include "core/flashmap.h"
 #include "desktop_win32/flashmapview.h"
-// winuser.h names a cursor IDC_SIZE; the upload dialog's size field
-// takes the name in resource.h.
-#undef IDC_SIZE
 #include "desktop_win32/resource.h"
 
 static const int advinfo_fields[] = {IDC_ADV_SIZE, IDC_ADV_SPAN, IDC_ADV_LOWEST, IDC_ADV_HIGHEST};

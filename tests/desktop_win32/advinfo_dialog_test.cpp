@@ -11,12 +11,10 @@
 #include "core/advinfo_text.h"
 #include "desktop_win32/advinfodlg.h"
 #include "desktop_win32/flashmapview.h"
+#include "desktop_win32/resource.h"
 #include "firmware/mdl.h"
 #include "tests/desktop_win32/win_ui_test.h"
 #include "tests/firmware/records.h"
-
-#undef IDC_SIZE
-#include "desktop_win32/resource.h"
 
 namespace
 {
