@@ -60,8 +60,9 @@ CFlashMapView *CFlashMapView::Create(HWND parent, int id)
         CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr,
                         WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, hwnd, nullptr, instance, nullptr);
+    // The size every version of the common controls takes.
     TOOLINFOA ti = {};
-    ti.cbSize = sizeof ti;
+    ti.cbSize = TTTOOLINFOA_V2_SIZE;
     ti.hwnd = hwnd;
     ti.uId = FLASHMAPVIEW_TOOL;
     ti.lpszText = const_cast<char *>("");
@@ -178,7 +179,7 @@ void CFlashMapView::OnMouseMove(LPARAM lp)
         // the pointer leaves it.
         SendMessageA(tip_, TTM_POP, 0, 0);
         TOOLINFOA ti = {};
-        ti.cbSize = sizeof ti;
+        ti.cbSize = TTTOOLINFOA_V2_SIZE;
         ti.hwnd = hwnd_;
         ti.uId = FLASHMAPVIEW_TOOL;
         ti.rect = shape ? flashmapview_rect(shape->rect) : RECT{0, 0, 0, 0};

@@ -261,7 +261,7 @@ TEST(AdvancedDialog, FlashMap)
         auto tipAt = [&](int x, int y) {
             SendMessageA(map, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
             TOOLINFOA ti = {};
-            ti.cbSize = sizeof ti;
+            ti.cbSize = TTTOOLINFOA_V2_SIZE;
             EXPECT_TRUE(
                 SendMessageA(adv.map->Tooltip(), TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&ti)));
             // The A form gives no more than 80 characters under Wine.
