@@ -11,7 +11,9 @@ set(CPACK_PACKAGE_VENDOR "Varno Instruments")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Firmware upload utility for Varno power analyzers")
 set(CPACK_PACKAGE_FILE_NAME Mirdel-${PROJECT_VERSION}-win64)
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+# The licence with Windows line ends, for the installer's page and the folder.
+configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_BINARY_DIR}/License.txt @ONLY NEWLINE_STYLE CRLF)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_BINARY_DIR}/License.txt)
 # Everything in one piece: no choice of components to make.
 set(CPACK_MONOLITHIC_INSTALL ON)
 set(CPACK_STRIP_FILES ON)
@@ -46,6 +48,6 @@ set(CPACK_NSIS_DELETE_ICONS_EXTRA "
   DeleteRegKey /ifempty SHCTX \"Software\\${CPACK_PACKAGE_VENDOR}\"")
 
 # The licence the installer shows, also beside the programs.
-install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . RENAME License.txt COMPONENT desktop)
+install(FILES ${PROJECT_BINARY_DIR}/License.txt DESTINATION . COMPONENT desktop)
 
 include(CPack)
