@@ -17,9 +17,7 @@ static CmdLine startup_cmdline;
 static char startup_program_name[CMDLINE_SIZE];
 
 // Console-channel lines are not wanted: the log file is the only record.
-static void startup_console_nothing(const char *, bool)
-{
-}
+static void startup_console_nothing(const char *, bool) {}
 
 static bool startup_same_name(const std::string &a, const char *b)
 {
@@ -40,8 +38,8 @@ static StartupResult startup_refuse(int code, StartupState &out)
 {
     char text[CMDLINE_SIZE + 96];
     if (code == CMDLINE_TOO_LONG)
-        snprintf(text, sizeof text, "%s: command line refused: more than %d characters", out.programName,
-                 CMDLINE_SIZE - 1);
+        snprintf(text, sizeof text, "%s: command line refused: more than %d characters",
+                 out.programName, CMDLINE_SIZE - 1);
     else
         snprintf(text, sizeof text, "%s: command line refused: more than %d words", out.programName,
                  CMDLINE_MAX_WORDS);
@@ -54,7 +52,8 @@ static StartupResult startup_run(int cmdLineResult, StartupState &out)
 {
     CmdLine &cl = startup_cmdline;
     out = StartupState();
-    CmdLineProgramName(cl.argc > 0 ? cl.argv[0] : "", startup_program_name, sizeof startup_program_name);
+    CmdLineProgramName(cl.argc > 0 ? cl.argv[0] : "", startup_program_name,
+                       sizeof startup_program_name);
     out.programName = startup_program_name;
     if (cmdLineResult != CMDLINE_OK)
         return startup_refuse(cmdLineResult, out);
@@ -107,8 +106,8 @@ bool StartupLoadPortList(StartupState &out)
         unsigned long code = PlatGetLastError();
         // A system message and its name need more room than St offers.
         char text[512];
-        snprintf(text, sizeof text, "%s():\n\n%s", failedCall != nullptr ? failedCall : "PlatEnumSerialPorts",
-                 WinErrStr(code));
+        snprintf(text, sizeof text, "%s():\n\n%s",
+                 failedCall != nullptr ? failedCall : "PlatEnumSerialPorts", WinErrStr(code));
         out.errorText = text;
         return false;
     }
@@ -127,7 +126,8 @@ static std::string startup_port_description(const PlatPortDetails &d)
     if (!d.usbVendorId.empty()) {
         text += ", USB " + d.usbVendorId + ":" + d.usbProductId;
         // Many adapters repeat their maker in the product name.
-        if (!d.manufacturer.empty() && d.product.compare(0, d.manufacturer.size(), d.manufacturer) != 0)
+        if (!d.manufacturer.empty() &&
+            d.product.compare(0, d.manufacturer.size(), d.manufacturer) != 0)
             text += " " + d.manufacturer;
         if (!d.product.empty())
             text += " " + d.product;
@@ -168,6 +168,20 @@ StartupGnuOption StartupFindGnuOption(int argc, char **argv)
     return STARTUP_GNU_NONE;
 }
 
+// The Windows program has no toolkit options and no display to miss.
+#ifdef _WIN32
+#define STARTUP_HELP_TOOLKIT ""
+#define STARTUP_HELP_NO_DISPLAY ""
+#define STARTUP_HELP_ELSEWHERE "mirdel-cli.exe does the same work from a console window; the\n"
+#else
+#define STARTUP_HELP_TOOLKIT                                                                       \
+    "Qt's own options (-platform NAME, -style NAME ...) are taken as well.\n"                      \
+    "\n"
+#define STARTUP_HELP_NO_DISPLAY "  3   there is no graphical session (no X11 or Wayland display)\n"
+#define STARTUP_HELP_ELSEWHERE                                                                     \
+    "Without a display, mirdel-cli does the same work from a terminal; the\n"
+#endif
+
 static const char startup_help[] =
     "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]\n"
     "Uploads Motorola S-record firmware to a power analyzer over a serial line:\n"
@@ -185,16 +199,11 @@ static const char startup_help[] =
     "  FIRMWARE-FILE   the file the Upload button takes instead of asking;\n"
     "                  options come before it, and -- before a name that\n"
     "                  begins with a hyphen\n"
-    "\n"
-    "Qt's own options (-platform NAME, -style NAME ...) are taken as well.\n"
-    "\n"
-    "Exit status:\n"
+    "\n" STARTUP_HELP_TOOLKIT "Exit status:\n"
     "  0   the main window was closed\n"
     "  1   the log file cannot be opened, or the serial ports cannot be listed\n"
-    "  2   the command line is longer than 1023 characters or 20 words\n"
-    "  3   there is no graphical session (no X11 or Wayland display)\n"
-    "\n"
-    "Without a display, mirdel-cli does the same work from a terminal; the\n"
+    "  2   the command line is longer than 1023 characters or 20 words\n" STARTUP_HELP_NO_DISPLAY
+    "\n" STARTUP_HELP_ELSEWHERE
     "manual (Help button, or Mirdel.pdf beside the program) tells more.\n";
 
 int StartupPrintGnuOption(StartupGnuOption option, FILE *out)
