@@ -54,3 +54,7 @@
 #define IDC_ADV_SPAN 1035
 #define IDC_ADV_LOWEST 1036
 #define IDC_ADV_HIGHEST 1037
+
+// Main window, beyond the template: the version line, set from the build's
+// version when the window opens (the resource compiler joins no strings).
+#define IDC_VERSION_LINE 2000

@@ -1,0 +1,121 @@
+// The main window: its face as it opens, and Help with neither help file
+// beside the program.
+#include "desktop_win32/mirdeldlg.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "core/help.h"
+#include "desktop_win32/mirdelapp.h"
+// The upload dialog's size field reuses the name of a system cursor.
+#undef IDC_SIZE
+#include "desktop_win32/resource.h"
+#include "support/winerr.h"
+#include "tests/desktop_win32/win_ui_test.h"
+
+namespace
+{
+
+// The texts of a window's children: by id, and the id-less ones in order
+// (a picture as "<icon>" when it shows one).
+struct ChildTexts {
+    std::map<int, std::string> byId;
+    std::vector<std::string> unnamed;
+};
+
+ChildTexts ReadChildTexts(HWND dialog)
+{
+    ChildTexts t;
+    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        int id = GetDlgCtrlID(c);
+        bool picture = (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+        if (picture)
+            t.unnamed.push_back(SendMessageA(c, STM_GETICON, 0, 0) ? "<icon>" : "<none>");
+        else if (id == -1 || id == 0xFFFF)
+            t.unnamed.push_back(WinText(c));
+        else
+            t.byId[id] = WinText(c);
+    }
+    return t;
+}
+
+} // namespace
+
+TEST(MainWindow, OpensWithItsTextsIconsAndFixedFrame)
+{
+    theApp.lastPort = "COM7";
+    CMirdelDlg dlg;
+    ChildTexts texts;
+    HFONT legalFont = nullptr, dialogFont = nullptr;
+    HMENU menu = nullptr;
+    bool hasMaximise = true, hasSize = true;
+    std::string title;
+    HICON big = nullptr, small = nullptr;
+    WhenDialog([&](HWND w) {
+        texts = ReadChildTexts(w);
+        title = WinText(w);
+        legalFont = reinterpret_cast<HFONT>(SendDlgItemMessageA(w, IDC_LEGAL, WM_GETFONT, 0, 0));
+        dialogFont = reinterpret_cast<HFONT>(SendMessageA(w, WM_GETFONT, 0, 0));
+        menu = GetSystemMenu(w, FALSE);
+        hasMaximise = GetMenuState(menu, SC_MAXIMIZE, MF_BYCOMMAND) != 0xFFFFFFFF;
+        hasSize = GetMenuState(menu, SC_SIZE, MF_BYCOMMAND) != 0xFFFFFFFF;
+        big = reinterpret_cast<HICON>(SendMessageA(w, WM_GETICON, ICON_BIG, 0));
+        small = reinterpret_cast<HICON>(SendMessageA(w, WM_GETICON, ICON_SMALL, 0));
+        WinClick(w, IDC_CLOSE);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_TRUE(WinAllDialogsSeen());
+
+    const std::map<int, std::string> named = {
+        {IDC_LEGAL, "Provided as is, without warranty of any kind."},
+        {IDC_MAKER, "Varno Instruments"},
+        {IDC_UPLOAD, "&Upload"},
+        {IDC_CLOSE, "&Close"},
+        {IDC_HELP_BUTTON, "&Help"},
+        {IDC_VERSION_LINE, "Version " MIRDEL_VERSION},
+    };
+    EXPECT_EQ(texts.byId, named);
+    // The two icons and the title lines, in the template's order.
+    const std::vector<std::string> unnamed = {"<icon>", "Firmware Upload Utility",
+                                              "for Varno power analyzers", "<icon>"};
+    EXPECT_EQ(texts.unnamed, unnamed);
+    EXPECT_EQ(title, "Mirdel");
+    EXPECT_NE(legalFont, dialogFont); // the small font
+    EXPECT_TRUE(menu && !hasMaximise && !hasSize);
+    EXPECT_TRUE(big && big == dlg.LargeIcon());
+    EXPECT_TRUE(small && small == dlg.SmallIcon());
+    EXPECT_EQ(theApp.lastPort, "");
+}
+
+TEST(MainWindow, HelpWithoutItsFilesShowsTwoErrorBoxesInTurn)
+{
+    char program[1024] = "";
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    const std::string dir = HelpDirectoryOf(program);
+    for (const char *name : {HELP_PDF_FILE, HELP_TXT_FILE})
+        ASSERT_EQ(GetFileAttributesA((dir + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
+
+    std::vector<std::pair<std::string, UINT>> boxes;
+    auto record = [&boxes](HWND box) {
+        boxes.emplace_back(WinBoxText(box), WinBoxIcon(box));
+        EndDialog(box, IDOK);
+    };
+    CMirdelDlg dlg;
+    WhenDialog([&](HWND w) {
+        WinClick(w, IDC_HELP_BUTTON);
+        WinClick(w, IDC_CLOSE);
+    });
+    WhenDialog(record);
+    WhenDialog(record);
+    dlg.DoModal();
+    EXPECT_TRUE(WinAllDialogsSeen());
+
+    const std::string missing = WinErrStr(ERROR_FILE_NOT_FOUND);
+    const std::vector<std::pair<std::string, UINT>> want = {
+        {"Error opening PDF help file:\n\n" + dir + HELP_PDF_FILE + "\n\n" + missing, MB_ICONSTOP},
+        {"Error opening TXT help file:\n\n" + dir + HELP_TXT_FILE + "\n\n" + missing, MB_ICONSTOP},
+    };
+    EXPECT_EQ(boxes, want);
+}
