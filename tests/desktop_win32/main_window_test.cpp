@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 #include <vector>
 
@@ -118,4 +119,90 @@ TEST(MainWindow, HelpWithoutItsFilesShowsTwoErrorBoxesInTurn)
         {"Error opening TXT help file:\n\n" + dir + HELP_TXT_FILE + "\n\n" + missing, MB_ICONSTOP},
     };
     EXPECT_EQ(boxes, want);
+}
+
+namespace
+{
+
+struct ProcessWindow {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindProcessDialog(HWND w, LPARAM lp)
+{
+    auto *p = reinterpret_cast<ProcessWindow *>(lp);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    char cls[16] = "";
+    GetClassNameA(w, cls, sizeof cls);
+    if (pid == p->pid && std::string(cls) == "#32770" && IsWindowVisible(w)) {
+        p->found = w;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::string text;
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+} // namespace
+
+// The program itself: start-up opens the log, shows the main window, and
+// ends with status 0 and the trace notices once the window is closed.
+TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
+{
+    char self[1024] = "";
+    GetModuleFileNameA(nullptr, self, sizeof self);
+    std::string program = HelpDirectoryOf(self) + "mirdel.exe";
+    if (GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES)
+        program = MIRDEL_BIN_DIR "/desktop_win32/mirdel.exe";
+    ASSERT_NE(GetFileAttributesA(program.c_str()), INVALID_FILE_ATTRIBUTES)
+        << "mirdel.exe is neither beside the test program nor at " << program;
+    char tmp[MAX_PATH] = "";
+    GetTempPathA(sizeof tmp, tmp);
+    const std::string log = std::string(tmp) + "mirdel-start-test.log";
+    DeleteFileA(log.c_str());
+
+    std::string cmd = "\"" + program + "\" -v -l \"" + log + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ASSERT_TRUE(
+        CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        << GetLastError();
+    ProcessWindow pw = {pi.dwProcessId, nullptr};
+    WinPump(20000, [&] {
+        EnumWindows(FindProcessDialog, reinterpret_cast<LPARAM>(&pw));
+        return pw.found != nullptr;
+    });
+    std::string title = WinText(pw.found), upload = WinItemText(pw.found, IDC_UPLOAD);
+    if (pw.found)
+        PostMessageA(pw.found, WM_CLOSE, 0, 0);
+    DWORD status = 99;
+    if (WaitForSingleObject(pi.hProcess, 20000) != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 98);
+    GetExitCodeProcess(pi.hProcess, &status);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+
+    EXPECT_EQ(title, "Mirdel");
+    EXPECT_EQ(upload, "&Upload");
+    EXPECT_EQ(status, 0u);
+    std::string text = ReadFile(log);
+    for (const char *line : {"mirdel: -------------------- Start: --------------------",
+                             "mirdel: CMirdelApp::InitInstance(): dlg.DoModal() done",
+                             "mirdel: CMirdelApp::InitInstance(): end"})
+        EXPECT_NE(text.find(line), std::string::npos) << line << " not in:\n" << text;
+    DeleteFileA(log.c_str());
 }

@@ -114,7 +114,9 @@ std::string WinText(HWND window)
         return std::string();
     int n = GetWindowTextLengthA(window);
     std::string text(static_cast<size_t>(n) + 1, '\0');
-    GetWindowTextA(window, text.data(), n + 1);
+    // The length may be more than the text (a window of another process,
+    // a text of wide characters): what was copied counts.
+    n = GetWindowTextA(window, text.data(), n + 1);
     text.resize(static_cast<size_t>(n));
     return text;
 }
