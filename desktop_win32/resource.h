@@ -26,6 +26,7 @@
 #define IDC_PORT 1013
 #define IDC_FILE_NAME 1034
 #define IDC_LOCATION 1035
+#undef IDC_SIZE // winuser.h's obsolete cursor of that name
 #define IDC_SIZE 1037
 #define IDC_MODIFIED 1038
 #define IDC_ADVANCED 1020
