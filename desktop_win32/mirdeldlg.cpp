@@ -4,17 +4,11 @@
 
 #include "core/help.h"
 #include "core/textfmt.h"
+#include "desktop_win32/downloaddlg.h"
 #include "desktop_win32/mirdelapp.h"
 #include "desktop_win32/myfiledialog.h"
-// The upload dialog's size field reuses the name of a system cursor.
-#undef IDC_SIZE
 #include "desktop_win32/resource.h"
 #include "platform/desktop.h"
-
-#if __has_include("desktop_win32/downloaddlg.h")
-#include "desktop_win32/downloaddlg.h"
-#define MIRDELDLG_HAVE_UPLOAD 1
-#endif
 
 #define MIRDELDLG_HELP_OPEN_WAIT_MS 3000
 #define MIRDELDLG_MODULE_NAME_SIZE 1024
@@ -178,15 +172,11 @@ void CMirdelDlg::OnUploadButton()
 
 void CMirdelDlg::OpenUploadDialog(const std::string &path)
 {
-#ifdef MIRDELDLG_HAVE_UPLOAD
     // Parented so that it and the analysis' error box are centred on this
     // window.
     CDownloadDlg dlg(hwnd_);
     if (dlg.ScanFile(path.c_str()))
         dlg.DoModal();
-#else
-    (void)path;
-#endif
 }
 
 void CMirdelDlg::OnDropFiles(HDROP drop)

@@ -10,8 +10,6 @@
 
 #include "core/help.h"
 #include "desktop_win32/mirdelapp.h"
-// The upload dialog's size field reuses the name of a system cursor.
-#undef IDC_SIZE
 #include "desktop_win32/resource.h"
 #include "support/winerr.h"
 #include "tests/desktop_win32/win_ui_test.h"
