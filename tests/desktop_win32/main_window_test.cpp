@@ -204,3 +204,33 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
         EXPECT_NE(text.find(line), std::string::npos) << line << " not in:\n" << text;
     DeleteFileA(log.c_str());
 }
+
+// Without a command-line file, Upload asks in the file dialog; cancelling
+// it leaves the main window as it was, with no message.
+TEST(MainWindow, UploadAsksForTheFileAndCancelDoesNothing)
+{
+    theApp.haveFirmwareArg = false;
+    CMirdelDlg dlg;
+    std::string title, filter;
+    bool mainOpen = false;
+    WhenDialog([&](HWND w) {
+        WinClick(w, IDC_UPLOAD);
+        mainOpen = IsWindow(w) && IsWindowEnabled(w);
+        WinClick(w, IDC_CLOSE);
+    });
+    WhenDialog([&](HWND files) {
+        title = WinText(files);
+        // The file type box of the explorer-style dialog (cmb1).
+        HWND types = GetDlgItem(files, 0x470);
+        char first[128] = "";
+        if (types && SendMessageA(types, CB_GETLBTEXTLEN, 0, 0) < LRESULT(sizeof first))
+            SendMessageA(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
+        filter = first;
+        SendMessageA(files, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_TRUE(WinAllDialogsSeen());
+    EXPECT_EQ(title, MIRDEL_FILE_DIALOG_TITLE);
+    EXPECT_EQ(filter, "Varno Firmware Files (*.srec)");
+    EXPECT_TRUE(mainOpen);
+}
