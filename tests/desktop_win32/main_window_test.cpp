@@ -1,11 +1,11 @@
-// The main window: its face as it opens, and Help with neither help file
-// beside the program.
+// The main window: its face as it opens, Help with neither help file beside
+// the program, Upload's file dialog, and the program started for real.
 #include "desktop_win32/mirdeldlg.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <map>
+#include <fstream>
+#include <sstream>
 #include <vector>
 
 #include "core/help.h"
@@ -14,52 +14,31 @@
 #include "support/winerr.h"
 #include "tests/desktop_win32/win_ui_test.h"
 
-namespace
-{
-
-// The texts of a window's children: by id, and the id-less ones in order
-// (a picture as "<icon>" when it shows one).
-struct ChildTexts {
-    std::map<int, std::string> byId;
-    std::vector<std::string> unnamed;
-};
-
-ChildTexts ReadChildTexts(HWND dialog)
-{
-    ChildTexts t;
-    for (HWND c = GetWindow(dialog, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        int id = GetDlgCtrlID(c);
-        bool picture = (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
-        if (picture)
-            t.unnamed.push_back(SendMessageA(c, STM_GETICON, 0, 0) ? "<icon>" : "<none>");
-        else if (id == -1 || id == 0xFFFF)
-            t.unnamed.push_back(WinText(c));
-        else
-            t.byId[id] = WinText(c);
-    }
-    return t;
-}
-
-} // namespace
+using Boxes = std::vector<std::pair<std::string, UINT>>;
 
 TEST(MainWindow, OpensWithItsTextsIconsAndFixedFrame)
 {
     theApp.lastPort = "COM7";
     CMirdelDlg dlg;
-    ChildTexts texts;
+    std::vector<std::pair<int, std::string>> children;
     HFONT legalFont = nullptr, dialogFont = nullptr;
-    HMENU menu = nullptr;
-    bool hasMaximise = true, hasSize = true;
+    UINT maximise = 0, size = 0;
     std::string title;
     HICON big = nullptr, small = nullptr;
     WhenDialog([&](HWND w) {
-        texts = ReadChildTexts(w);
+        // Pictures as "<icon>" when they show one.
+        for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+            bool picture = (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+            children.emplace_back(static_cast<short>(GetDlgCtrlID(c)),
+                                  !picture                             ? WinText(c)
+                                  : SendMessageA(c, STM_GETICON, 0, 0) ? "<icon>"
+                                                                       : "");
+        }
         title = WinText(w);
         legalFont = reinterpret_cast<HFONT>(SendDlgItemMessageA(w, IDC_LEGAL, WM_GETFONT, 0, 0));
         dialogFont = reinterpret_cast<HFONT>(SendMessageA(w, WM_GETFONT, 0, 0));
-        menu = GetSystemMenu(w, FALSE);
-        hasMaximise = GetMenuState(menu, SC_MAXIMIZE, MF_BYCOMMAND) != 0xFFFFFFFF;
-        hasSize = GetMenuState(menu, SC_SIZE, MF_BYCOMMAND) != 0xFFFFFFFF;
+        maximise = GetMenuState(GetSystemMenu(w, FALSE), SC_MAXIMIZE, MF_BYCOMMAND);
+        size = GetMenuState(GetSystemMenu(w, FALSE), SC_SIZE, MF_BYCOMMAND);
         big = reinterpret_cast<HICON>(SendMessageA(w, WM_GETICON, ICON_BIG, 0));
         small = reinterpret_cast<HICON>(SendMessageA(w, WM_GETICON, ICON_SMALL, 0));
         WinClick(w, IDC_CLOSE);
@@ -67,22 +46,23 @@ TEST(MainWindow, OpensWithItsTextsIconsAndFixedFrame)
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_TRUE(WinAllDialogsSeen());
 
-    const std::map<int, std::string> named = {
+    const std::vector<std::pair<int, std::string>> want = {
+        {-1, "<icon>"},
+        {-1, "Firmware Upload Utility"},
+        {-1, "for Varno power analyzers"},
+        {IDC_VERSION_LINE, "Version " MIRDEL_VERSION},
+        {-1, "<icon>"},
         {IDC_LEGAL, "Provided as is, without warranty of any kind."},
         {IDC_MAKER, "Varno Instruments"},
         {IDC_UPLOAD, "&Upload"},
         {IDC_CLOSE, "&Close"},
         {IDC_HELP_BUTTON, "&Help"},
-        {IDC_VERSION_LINE, "Version " MIRDEL_VERSION},
     };
-    EXPECT_EQ(texts.byId, named);
-    // The two icons and the title lines, in the template's order.
-    const std::vector<std::string> unnamed = {"<icon>", "Firmware Upload Utility",
-                                              "for Varno power analyzers", "<icon>"};
-    EXPECT_EQ(texts.unnamed, unnamed);
+    EXPECT_EQ(children, want);
     EXPECT_EQ(title, "Mirdel");
     EXPECT_NE(legalFont, dialogFont); // the small font
-    EXPECT_TRUE(menu && !hasMaximise && !hasSize);
+    EXPECT_EQ(maximise, UINT(-1));    // not in the system menu
+    EXPECT_EQ(size, UINT(-1));
     EXPECT_TRUE(big && big == dlg.LargeIcon());
     EXPECT_TRUE(small && small == dlg.SmallIcon());
     EXPECT_EQ(theApp.lastPort, "");
@@ -96,7 +76,7 @@ TEST(MainWindow, HelpWithoutItsFilesShowsTwoErrorBoxesInTurn)
     for (const char *name : {HELP_PDF_FILE, HELP_TXT_FILE})
         ASSERT_EQ(GetFileAttributesA((dir + name).c_str()), INVALID_FILE_ATTRIBUTES) << name;
 
-    std::vector<std::pair<std::string, UINT>> boxes;
+    Boxes boxes;
     auto record = [&boxes](HWND box) {
         boxes.emplace_back(WinBoxText(box), WinBoxIcon(box));
         EndDialog(box, IDOK);
@@ -112,62 +92,52 @@ TEST(MainWindow, HelpWithoutItsFilesShowsTwoErrorBoxesInTurn)
     EXPECT_TRUE(WinAllDialogsSeen());
 
     const std::string missing = WinErrStr(ERROR_FILE_NOT_FOUND);
-    const std::vector<std::pair<std::string, UINT>> want = {
+    const Boxes want = {
         {"Error opening PDF help file:\n\n" + dir + HELP_PDF_FILE + "\n\n" + missing, MB_ICONSTOP},
         {"Error opening TXT help file:\n\n" + dir + HELP_TXT_FILE + "\n\n" + missing, MB_ICONSTOP},
     };
     EXPECT_EQ(boxes, want);
 }
 
-namespace
+// Without a command-line file, Upload asks in the file dialog; cancelling
+// it leaves the main window as it was, with no message.
+TEST(MainWindow, UploadAsksForTheFileAndCancelDoesNothing)
 {
-
-struct ProcessWindow {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindProcessDialog(HWND w, LPARAM lp)
-{
-    auto *p = reinterpret_cast<ProcessWindow *>(lp);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(w, &pid);
-    char cls[16] = "";
-    GetClassNameA(w, cls, sizeof cls);
-    if (pid == p->pid && std::string(cls) == "#32770" && IsWindowVisible(w)) {
-        p->found = w;
-        return FALSE;
-    }
-    return TRUE;
+    theApp.haveFirmwareArg = false;
+    CMirdelDlg dlg;
+    std::string title;
+    char filter[128] = "";
+    bool mainEnabled = false;
+    WhenDialog([&](HWND w) {
+        WinClick(w, IDC_UPLOAD);
+        mainEnabled = IsWindowEnabled(w);
+        WinClick(w, IDC_CLOSE);
+    });
+    WhenDialog([&](HWND files) {
+        title = WinText(files);
+        HWND types = GetDlgItem(files, 0x470); // the explorer dialog's type box
+        if (types && SendMessageA(types, CB_GETLBTEXTLEN, 0, 0) < LRESULT(sizeof filter))
+            SendMessageA(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(filter));
+        SendMessageA(files, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
+    EXPECT_TRUE(WinAllDialogsSeen());
+    EXPECT_EQ(title, MIRDEL_FILE_DIALOG_TITLE);
+    EXPECT_STREQ(filter, "Varno Firmware Files (*.srec)");
+    EXPECT_TRUE(mainEnabled);
 }
-
-std::string ReadFile(const std::string &path)
-{
-    std::string text;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            text.append(buf, n);
-        std::fclose(f);
-    }
-    return text;
-}
-
-} // namespace
 
 // The program itself: start-up opens the log, shows the main window, and
 // ends with status 0 and the trace notices once the window is closed.
 TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
 {
-    char self[1024] = "";
+    char self[1024] = "", tmp[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, self, sizeof self);
     std::string program = HelpDirectoryOf(self) + "mirdel.exe";
     if (GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES)
         program = MIRDEL_BIN_DIR "/desktop_win32/mirdel.exe";
     ASSERT_NE(GetFileAttributesA(program.c_str()), INVALID_FILE_ATTRIBUTES)
         << "mirdel.exe is neither beside the test program nor at " << program;
-    char tmp[MAX_PATH] = "";
     GetTempPathA(sizeof tmp, tmp);
     const std::string log = std::string(tmp) + "mirdel-start-test.log";
     DeleteFileA(log.c_str());
@@ -176,17 +146,26 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(
-        CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        << GetLastError();
-    ProcessWindow pw = {pi.dwProcessId, nullptr};
+    ASSERT_TRUE(CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    // Its dialog window once shown.
+    std::pair<DWORD, HWND> found = {pi.dwProcessId, nullptr};
+    auto find = [](HWND w, LPARAM lp) -> BOOL {
+        auto *f = reinterpret_cast<std::pair<DWORD, HWND> *>(lp);
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        char cls[16] = "";
+        GetClassNameA(w, cls, sizeof cls);
+        if (pid == f->first && std::string(cls) == "#32770" && IsWindowVisible(w))
+            f->second = w;
+        return !f->second;
+    };
     WinPump(20000, [&] {
-        EnumWindows(FindProcessDialog, reinterpret_cast<LPARAM>(&pw));
-        return pw.found != nullptr;
+        EnumWindows(find, reinterpret_cast<LPARAM>(&found));
+        return found.second != nullptr;
     });
-    std::string title = WinText(pw.found), upload = WinItemText(pw.found, IDC_UPLOAD);
-    if (pw.found)
-        PostMessageA(pw.found, WM_CLOSE, 0, 0);
+    std::string title = WinText(found.second), upload = WinItemText(found.second, IDC_UPLOAD);
+    PostMessageA(found.second, WM_CLOSE, 0, 0);
     DWORD status = 99;
     if (WaitForSingleObject(pi.hProcess, 20000) != WAIT_OBJECT_0)
         TerminateProcess(pi.hProcess, 98);
@@ -197,40 +176,11 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     EXPECT_EQ(title, "Mirdel");
     EXPECT_EQ(upload, "&Upload");
     EXPECT_EQ(status, 0u);
-    std::string text = ReadFile(log);
+    std::stringstream text;
+    text << std::ifstream(log).rdbuf();
     for (const char *line : {"mirdel: -------------------- Start: --------------------",
                              "mirdel: CMirdelApp::InitInstance(): dlg.DoModal() done",
                              "mirdel: CMirdelApp::InitInstance(): end"})
-        EXPECT_NE(text.find(line), std::string::npos) << line << " not in:\n" << text;
+        EXPECT_NE(text.str().find(line), std::string::npos) << line << " not in:\n" << text.str();
     DeleteFileA(log.c_str());
-}
-
-// Without a command-line file, Upload asks in the file dialog; cancelling
-// it leaves the main window as it was, with no message.
-TEST(MainWindow, UploadAsksForTheFileAndCancelDoesNothing)
-{
-    theApp.haveFirmwareArg = false;
-    CMirdelDlg dlg;
-    std::string title, filter;
-    bool mainOpen = false;
-    WhenDialog([&](HWND w) {
-        WinClick(w, IDC_UPLOAD);
-        mainOpen = IsWindow(w) && IsWindowEnabled(w);
-        WinClick(w, IDC_CLOSE);
-    });
-    WhenDialog([&](HWND files) {
-        title = WinText(files);
-        // The file type box of the explorer-style dialog (cmb1).
-        HWND types = GetDlgItem(files, 0x470);
-        char first[128] = "";
-        if (types && SendMessageA(types, CB_GETLBTEXTLEN, 0, 0) < LRESULT(sizeof first))
-            SendMessageA(types, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(first));
-        filter = first;
-        SendMessageA(files, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    EXPECT_TRUE(WinAllDialogsSeen());
-    EXPECT_EQ(title, MIRDEL_FILE_DIALOG_TITLE);
-    EXPECT_EQ(filter, "Varno Firmware Files (*.srec)");
-    EXPECT_TRUE(mainOpen);
 }
