@@ -39,6 +39,13 @@ extern const char *const RunGroupLabels[RUN_GROUP_COUNT];
 #define RUN_LABEL_BUSY " ..."
 #define RUN_LABEL_DONE " ... done."
 
+// The dialog's title and its Cancel button during a run, and the button's
+// text once Stop has been pressed, until the run has ended.
+#define RUN_TITLE_RUNNING "Uploading..."
+#define RUN_BUTTON_CANCEL "&Cancel"
+#define RUN_BUTTON_STOP "Sto&p"
+#define RUN_BUTTON_STOPPING "Stopping..."
+
 #define RUN_EXCEEDS_QUESTION                                                                       \
     "WARNING:\nThe selected firmware exceeds the highest possible flash address ($F_0000-1)\n\n"   \
     "Do you want to proceed with firmware upload ?"
@@ -143,7 +150,7 @@ enum RunJob {
     RUN_JOB_READ = 2,
 };
 struct RunReadRequest {
-    std::string path; // "-": standard output
+    std::string path;    // "-": standard output
     bool binary = false; // the data bytes; otherwise the S-records as received
     uint32_t address = 0;
     int32_t length = 0;
@@ -257,10 +264,10 @@ class UploadRun
     // not taken over). Ends with view.RunFinished(result).
     UploadResult RunUpload(SioPort *port);
 
-    int errorCode = -1;    // -1 none; otherwise the mdl error state's code
-    std::string errorText; // empty: no reason known
+    int errorCode = -1;      // -1 none; otherwise the mdl error state's code
+    std::string errorText;   // empty: no reason known
     bool deviceLost = false; // the run failed because the device went away
-    bool mismatch = false; // the failure is a read-back that differs from the file
+    bool mismatch = false;   // the failure is a read-back that differs from the file
 
   private:
     static bool ProgressCallback(int event, void *context, uint32_t a, uint32_t b,
@@ -300,8 +307,7 @@ RunOutcome RunOutcomeText(UploadResult result, int errorCode, const std::string 
 // their own words in the same forms. A verification that found a
 // difference says only that (mismatch set, its text in errorText).
 RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
-                             const std::string &errorText, bool mismatch,
-                             bool deviceLost = false);
+                             const std::string &errorText, bool mismatch, bool deviceLost = false);
 // After the message: the log line of a failed or timed-out run, with its
 // reason (nothing for the others).
 void RunLogOutcome(UploadResult result, const std::string &errorText);

@@ -16,6 +16,11 @@ struct Firmware;
 #define SCAN_LABEL_SIZE "Size:"
 #define SCAN_LABEL_MODIFIED "Modified:"
 
+// The Modified field: the date and the time in the user's formats.
+#define SCAN_MODIFIED_FORMAT "%s, %s"
+// A property's tooltip shows at most this many bytes of it (TextCut).
+#define SCAN_TOOLTIP_MAX 79
+
 #define SCAN_LINE_SIZE 1025 // a line of up to 1023 characters, its line end and a NUL
 
 struct ScanFileInfo {

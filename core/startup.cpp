@@ -8,6 +8,8 @@
 #include "support/log.h"
 #include "support/version.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -142,6 +144,44 @@ StartupPortAbout StartupDescribePort(const std::string &name)
     PlatPortDetails details;
     PlatDescribePort(name, details);
     return {startup_port_description(details), details.stablePath};
+}
+
+static int startup_compare_nocase(const std::string &a, const std::string &b)
+{
+    size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; i++) {
+        int x = std::tolower(static_cast<unsigned char>(a[i]));
+        int y = std::tolower(static_cast<unsigned char>(b[i]));
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+std::vector<StartupPortItem> StartupPortBoxItems(const std::vector<std::string> &ports)
+{
+    std::vector<std::string> names = ports;
+    std::stable_sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        return startup_compare_nocase(a, b) < 0;
+    });
+    std::vector<StartupPortItem> items;
+    for (const std::string &name : names) {
+        // What the system knows of a port, to tell two adapters apart.
+        StartupPortAbout about = StartupDescribePort(name);
+        std::string tip = about.description;
+        if (!about.stableLink.empty())
+            tip += (tip.empty() ? "" : "\n") + about.stableLink;
+        items.push_back({name, tip});
+    }
+    return items;
+}
+
+size_t StartupPortBoxSelect(const std::vector<StartupPortItem> &items, const std::string &lastPort)
+{
+    for (size_t i = 0; i < items.size(); i++)
+        if (startup_compare_nocase(items[i].name, lastPort) == 0)
+            return i;
+    return 0;
 }
 
 void StartupTrace(const char *text)

@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-
 enum StartupResult {
     STARTUP_OK = 0,
     // LogOpen failed; "%s: LogOpen() failed\n" is on stderr. End without
@@ -32,11 +31,11 @@ enum StartupResult {
 
 // The texts point into storage that start-up keeps for the whole process.
 struct StartupState {
-    const char *programName = "";        // first word without directory and ".exe"
-    const char *firmwareArg = nullptr;   // first word after the options, or none
-    const char *logFileName = nullptr;   // argument of the last -l, or none
-    std::vector<std::string> ports;      // serial port names offered to the user
-    std::string errorText;               // for STARTUP_ERROR and STARTUP_REFUSED
+    const char *programName = "";      // first word without directory and ".exe"
+    const char *firmwareArg = nullptr; // first word after the options, or none
+    const char *logFileName = nullptr; // argument of the last -l, or none
+    std::vector<std::string> ports;    // serial port names offered to the user
+    std::string errorText;             // for STARTUP_ERROR and STARTUP_REFUSED
 };
 
 // Start-up from the words the system has split (argv): command line,
@@ -63,6 +62,20 @@ struct StartupPortAbout {
     std::string stableLink;
 };
 StartupPortAbout StartupDescribePort(const std::string &name);
+
+// One item of a desktop program's port box: the name, and its tooltip, the
+// description with the stable link on a line of its own (either may be
+// missing).
+struct StartupPortItem {
+    std::string name;
+    std::string tip;
+};
+// The port box's items: the names sorted without regard to case (equal
+// ones keep their order), each described.
+std::vector<StartupPortItem> StartupPortBoxItems(const std::vector<std::string> &ports);
+// The item to select: the first whose name equals lastPort ignoring case,
+// otherwise the first (0; also for no items).
+size_t StartupPortBoxSelect(const std::vector<StartupPortItem> &items, const std::string &lastPort);
 
 // The trace notices of the end of the program's run go to the log:
 // "CMirdelApp::InitInstance(): <text>".

@@ -60,3 +60,13 @@ std::string TextWrap(const std::string &text, int columns)
         start = end + 1;
     }
 }
+
+std::string TextCut(const std::string &text, size_t max)
+{
+    if (text.size() <= max)
+        return text;
+    size_t n = max;
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
+        n--;
+    return text.substr(0, n);
+}

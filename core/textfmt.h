@@ -14,3 +14,6 @@ std::string TextFormatV(const char *fmt, va_list ap) __attribute__((format(print
 // indented line (a command to type) is never broken. Message boxes get the
 // text as it is: the toolkit wraps it to the box.
 std::string TextWrap(const std::string &text, int columns);
+
+// The text cut to at most max bytes, never within a UTF-8 character.
+std::string TextCut(const std::string &text, size_t max);

@@ -39,8 +39,6 @@
 // most for longer names offered.
 #define DOWNLOADDLG_PORT_MIN_CHARS 16
 #define DOWNLOADDLG_PORT_MAX_CHARS 40
-// Stop's text once it has been pressed, until the run has ended.
-#define DOWNLOADDLG_STOPPING "Stopping..."
 
 namespace
 {
@@ -127,20 +125,9 @@ std::string downloaddlg_modified_text(const ScanFileInfo &info)
     QDate date(t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
     QTime time(t.tm_hour, t.tm_min, std::min(t.tm_sec, 59));
     QLocale locale = QLocale::system();
-    QString text = QString("%1, %2").arg(locale.toString(date, QLocale::ShortFormat),
-                                         locale.toString(time, downloaddlg_time_format(locale)));
-    return text.toStdString();
-}
-
-// At most max bytes, never half a UTF-8 character.
-std::string downloaddlg_cut(const std::string &text, size_t max)
-{
-    if (text.size() <= max)
-        return text;
-    size_t n = max;
-    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80)
-        n--;
-    return text.substr(0, n);
+    return TextFormat(SCAN_MODIFIED_FORMAT,
+                      locale.toString(date, QLocale::ShortFormat).toStdString().c_str(),
+                      locale.toString(time, downloaddlg_time_format(locale)).toStdString().c_str());
 }
 
 QLineEdit *downloaddlg_field(QWidget *parent, const char *name, int minWidth)
@@ -257,7 +244,7 @@ CDownloadDlg::CDownloadDlg(QWidget *parent) : QDialog(parent)
     start_ = new QPushButton("&Start", this);
     start_->setObjectName("startButton");
     start_->setDefault(true);
-    cancel_ = new QPushButton("&Cancel", this);
+    cancel_ = new QPushButton(RUN_BUTTON_CANCEL, this);
     cancel_->setObjectName("cancelButton");
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -388,22 +375,14 @@ void CDownloadDlg::TransferTexts()
 
 void CDownloadDlg::FillPortBox()
 {
+    std::vector<StartupPortItem> items = StartupPortBoxItems(theApp.ports);
     QStringList names;
-    for (const std::string &p : theApp.ports)
-        names << QString::fromStdString(p);
-    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        return QString::compare(a, b, Qt::CaseInsensitive) < 0;
-    });
+    for (const StartupPortItem &item : items)
+        names << QString::fromStdString(item.name);
     portBox_->clear();
     portBox_->addItems(names);
-    // What the system knows of a port, to tell two adapters apart.
-    for (int i = 0; i < names.size(); i++) {
-        StartupPortAbout about = StartupDescribePort(names[i].toStdString());
-        std::string tip = about.description;
-        if (!about.stableLink.empty())
-            tip += "\n" + about.stableLink;
-        portBox_->setItemData(i, QString::fromStdString(tip), Qt::ToolTipRole);
-    }
+    for (int i = 0; i < names.size(); i++)
+        portBox_->setItemData(i, QString::fromStdString(items[i].tip), Qt::ToolTipRole);
 
     // The drop-down shows every item, and is as wide as the widest one.
     portBox_->setMaxVisibleItems(std::max<int>(1, static_cast<int>(names.size())));
@@ -414,16 +393,8 @@ void CDownloadDlg::FillPortBox()
     portBox_->view()->setMinimumWidth(widest + 2 * fm.averageCharWidth() +
                                       portBox_->view()->frameWidth() * 2);
 
-    int select = 0;
-    QString last = QString::fromStdString(theApp.lastPort);
-    for (int i = 0; i < names.size(); i++) {
-        if (QString::compare(names[i], last, Qt::CaseInsensitive) == 0) {
-            select = i;
-            break;
-        }
-    }
     if (!names.isEmpty())
-        portBox_->setCurrentIndex(select);
+        portBox_->setCurrentIndex(static_cast<int>(StartupPortBoxSelect(items, theApp.lastPort)));
 }
 
 void CDownloadDlg::SizePortBox()
@@ -446,7 +417,7 @@ std::string CDownloadDlg::OnToolTipNeedText(int controlId) const
         text = &sizeText;
     else if (controlId == IDC_MODIFIED)
         text = &modifiedText;
-    return text ? downloaddlg_cut(*text, TOOLTIP_TEXT_MAX) : std::string();
+    return text ? TextCut(*text, SCAN_TOOLTIP_MAX) : std::string();
 }
 
 bool CDownloadDlg::eventFilter(QObject *watched, QEvent *event)
@@ -516,7 +487,7 @@ void CDownloadDlg::OnStart()
     // The worker's reports are drawn by this thread after this function,
     // so the running state below is in place before the worker shows
     // anything.
-    RunView &view = *this;
+    RunView &view = events_;
     RunOptions options;
     options.verify = verify_->isChecked();
     run_ = std::make_unique<UploadRun>(firmware, filePath, view, options);
@@ -531,10 +502,10 @@ void CDownloadDlg::OnStart()
 void CDownloadDlg::EnterRunning()
 {
     running_ = true;
-    stopPressed_ = false;
+    events_.SetStopPressed(false);
     savedTitle = windowTitle().toStdString();
-    setWindowTitle("Uploading...");
-    cancel_->setText("Sto&p");
+    setWindowTitle(RUN_TITLE_RUNNING);
+    cancel_->setText(RUN_BUTTON_STOP);
     start_->setDefault(false);
     cancel_->setDefault(true);
     cancel_->repaint();
@@ -554,10 +525,10 @@ void CDownloadDlg::OnCancelOrStop()
     }
     if (run_) {
         run_->RequestStop();
-        stopPressed_ = true;
+        events_.SetStopPressed(true);
         // The run may go on for a while (the instrument finishes writing its
         // flash first): show at once that the stop was taken.
-        cancel_->setText(DOWNLOADDLG_STOPPING);
+        cancel_->setText(RUN_BUTTON_STOPPING);
         cancel_->setEnabled(false);
     }
 }
@@ -615,7 +586,7 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
 void CDownloadDlg::RestoreIdle()
 {
     setWindowTitle(QString::fromStdString(savedTitle));
-    cancel_->setText("&Cancel");
+    cancel_->setText(RUN_BUTTON_CANCEL);
     cancel_->setEnabled(true);
     start_->setEnabled(true);
     start_->setFocus();
@@ -643,31 +614,9 @@ void CDownloadDlg::SetGroupFont(int group, const QFont &font)
     sign_[group]->setFont(font);
 }
 
-void CDownloadDlg::Post(const RunEvent &event)
-{
-    bool first;
-    {
-        std::lock_guard<std::mutex> hold(eventLock_);
-        first = events_.empty();
-        if (event.kind == RunEvent::PROGRESS && !first && events_.back().kind == RunEvent::PROGRESS &&
-            events_.back().group == event.group)
-            events_.back() = event;
-        else
-            events_.push_back(event);
-    }
-    // One call waits on the dialog's thread for all that is queued.
-    if (first)
-        QMetaObject::invokeMethod(this, &CDownloadDlg::TakeEvents, Qt::QueuedConnection);
-}
-
 void CDownloadDlg::TakeEvents()
 {
-    std::vector<RunEvent> events;
-    {
-        std::lock_guard<std::mutex> hold(eventLock_);
-        events.swap(events_);
-    }
-    for (const RunEvent &e : events)
+    for (const RunEvent &e : events_.Take())
         ShowEvent(e);
 }
 
@@ -690,8 +639,6 @@ void CDownloadDlg::ShowEvent(const RunEvent &e)
     default:
         break;
     }
-    if (stopPressed_ && !RunGroupMovesAfterStop(e.group))
-        return;
     if (e.kind == RunEvent::STOPPING) {
         if (note_[e.group])
             note_[e.group]->show();
@@ -713,49 +660,4 @@ void CDownloadDlg::ShowEvent(const RunEvent &e)
                              (started ? RUN_LABEL_BUSY : RUN_LABEL_DONE));
     if (fontsCreated)
         SetGroupFont(e.group, started ? boldFont : normalFont);
-}
-
-void CDownloadDlg::RunBegin()
-{
-    // The groups start from the idle state: bars and numbers at 0.
-    for (int g = 0; g < RUN_GROUP_COUNT; g++)
-        workerBar_[g] = workerPercent_[g] = 0;
-    Post({RunEvent::BEGIN, 0, 0, 0, UPLOAD_OK});
-}
-
-void CDownloadDlg::PhaseStarted(int group)
-{
-    if (group >= 0 && group < RUN_GROUP_COUNT)
-        Post({RunEvent::STARTED, group, 0, 0, UPLOAD_OK});
-}
-
-void CDownloadDlg::PhaseProgress(int group, const RunStep &step)
-{
-    if (group < 0 || group >= RUN_GROUP_COUNT)
-        return;
-    // Above 100 % (an instrument that reports more than the file holds) the
-    // bar stands at its end; the number still shows the percentage.
-    int bar = std::clamp(step.bar, 0, RUN_BAR_MAX);
-    if (bar == workerBar_[group] && step.percent == workerPercent_[group])
-        return;
-    workerBar_[group] = bar;
-    workerPercent_[group] = step.percent;
-    Post({RunEvent::PROGRESS, group, bar, step.percent, UPLOAD_OK});
-}
-
-void CDownloadDlg::PhaseEnded(int group)
-{
-    if (group >= 0 && group < RUN_GROUP_COUNT)
-        Post({RunEvent::ENDED, group, 0, 0, UPLOAD_OK});
-}
-
-void CDownloadDlg::PhaseStopping(int group)
-{
-    if (group >= 0 && group < RUN_GROUP_COUNT)
-        Post({RunEvent::STOPPING, group, 0, 0, UPLOAD_OK});
-}
-
-void CDownloadDlg::RunFinished(UploadResult result)
-{
-    Post({RunEvent::FINISHED, 0, 0, 0, result});
 }

@@ -8,11 +8,10 @@
 #include <QFont>
 
 #include <memory>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "core/run.h"
+#include "core/runevents.h"
 #include "firmware/mdl.h"
 
 class QCheckBox;
@@ -27,9 +26,8 @@ class UploadAnimation;
 #define IDC_LOCATION 1035
 #define IDC_SIZE 1037
 #define IDC_MODIFIED 1038
-#define TOOLTIP_TEXT_MAX 79
 
-class CDownloadDlg : public QDialog, private RunView
+class CDownloadDlg : public QDialog
 {
     Q_OBJECT
   public:
@@ -74,26 +72,7 @@ class CDownloadDlg : public QDialog, private RunView
     bool OnInitDialog();
 
   private:
-    // RunView, called from the worker thread.
-    void RunBegin() override;
-    void PhaseStarted(int group) override;
-    void PhaseProgress(int group, const RunStep &step) override;
-    void PhaseEnded(int group) override;
-    void PhaseStopping(int group) override;
-    void RunFinished(UploadResult result) override;
-
-    // One event of the worker, as the dialog's thread takes it.
-    struct RunEvent {
-        enum Kind { BEGIN, STARTED, PROGRESS, ENDED, STOPPING, FINISHED } kind;
-        int group;
-        int bar;
-        int percent;
-        UploadResult result;
-    };
-    // Worker side: queues the event; a progress replaces the one before it
-    // when that is still waiting, so that a slow screen never slows the run.
-    void Post(const RunEvent &event);
-    // Dialog side: draws every event queued so far.
+    // Draws every event the worker has queued so far.
     void TakeEvents();
     void ShowEvent(const RunEvent &event);
 
@@ -127,20 +106,14 @@ class CDownloadDlg : public QDialog, private RunView
     QFont boldFont;
     bool fontsCreated = false;
 
-    // What the worker last had the groups show, so that a report that would
-    // change nothing is not queued. Worker only; reset by RunBegin.
-    int workerBar_[RUN_GROUP_COUNT] = {};
-    int workerPercent_[RUN_GROUP_COUNT] = {};
-    std::mutex eventLock_;
-    std::vector<RunEvent> events_; // queued by the worker, not yet drawn
+    // The worker's reports; one queued call draws all that has come.
+    RunEventQueue events_{[this] {
+        QMetaObject::invokeMethod(this, &CDownloadDlg::TakeEvents, Qt::QueuedConnection);
+    }};
 
     std::unique_ptr<UploadRun> run_;
     bool running_ = false;    // from a started run to its OnMirdelDone
     bool busyCursor_ = false; // the run's cursor is in force
     bool initialised_ = false;
     bool closing_ = false; // being destroyed: the worker's reports are dropped
-    // Stop pressed: reports the worker sent before it saw the stop are
-    // dropped, so that the groups stay as they were; those of a group that
-    // goes on after a stop (the flash writing) are still drawn.
-    bool stopPressed_ = false;
 };

@@ -59,3 +59,7 @@
 // Main window, beyond the template: the version line, set from the build's
 // version when the window opens (the resource compiler joins no strings).
 #define IDC_VERSION_LINE 2000
+
+// Upload dialog, beyond its template: the note below a progress group that
+// goes on after a stop (2100 + the group).
+#define IDC_GROUP_NOTE 2100
