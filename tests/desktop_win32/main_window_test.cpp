@@ -1,9 +1,12 @@
 // The main window: its face as it opens, Help with neither help file beside
-// the program, Upload's file dialog, and the program started for real.
+// the program, Upload's file dialog, files that cannot be analysed, and the
+// program started for real.
 #include "desktop_win32/mirdeldlg.h"
 
+#include <shlobj.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -148,24 +151,11 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     PROCESS_INFORMATION pi = {};
     ASSERT_TRUE(CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &si, &pi));
-    // Its dialog window once shown.
-    std::pair<DWORD, HWND> found = {pi.dwProcessId, nullptr};
-    auto find = [](HWND w, LPARAM lp) -> BOOL {
-        auto *f = reinterpret_cast<std::pair<DWORD, HWND> *>(lp);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        char cls[16] = "";
-        GetClassNameA(w, cls, sizeof cls);
-        if (pid == f->first && std::string(cls) == "#32770" && IsWindowVisible(w))
-            f->second = w;
-        return !f->second;
-    };
-    WinPump(20000, [&] {
-        EnumWindows(find, reinterpret_cast<LPARAM>(&found));
-        return found.second != nullptr;
-    });
-    std::string title = WinText(found.second), upload = WinItemText(found.second, IDC_UPLOAD);
-    PostMessageA(found.second, WM_CLOSE, 0, 0);
+    // Its main window, once shown (the test program has none open now).
+    HWND found = nullptr;
+    WinPump(20000, [&] { return (found = FindWindowA("#32770", "Mirdel")) != nullptr; });
+    std::string upload = WinItemText(found, IDC_UPLOAD);
+    PostMessageA(found, WM_CLOSE, 0, 0);
     DWORD status = 99;
     if (WaitForSingleObject(pi.hProcess, 20000) != WAIT_OBJECT_0)
         TerminateProcess(pi.hProcess, 98);
@@ -173,7 +163,6 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
 
-    EXPECT_EQ(title, "Mirdel");
     EXPECT_EQ(upload, "&Upload");
     EXPECT_EQ(status, 0u);
     std::stringstream text;
@@ -183,4 +172,55 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
                              "mirdel: CMirdelApp::InitInstance(): end"})
         EXPECT_NE(text.str().find(line), std::string::npos) << line << " not in:\n" << text.str();
     DeleteFileA(log.c_str());
+}
+
+// A file that cannot be analysed, from the command line (on every click,
+// no file dialog) or dropped on the window (once the drop has returned):
+// the analysis' error box over the main window.
+TEST(MainWindow, UnreadableFirmwareGivesTheAnalysisBox)
+{
+    char tmp[MAX_PATH] = "";
+    GetTempPathA(sizeof tmp, tmp);
+    const std::string bad = std::string(tmp) + "mirdel-bad.srec";
+    std::ofstream(bad) << "S1FF0000\n";
+    const struct {
+        std::string path;
+        int clicks; // of Upload; 0: dropped
+    } cases[] = {{"Z:\\nonexistent\\gone.srec", 2}, {bad, 0}};
+    for (const auto &c : cases) {
+        theApp.haveFirmwareArg = c.clicks > 0;
+        theApp.firmwareArg = c.path;
+        CMirdelDlg dlg;
+        Boxes boxes;
+        bool overMain = true, afterDrop = true;
+        WhenDialog([&](HWND w) {
+            for (int i = 0; i < c.clicks; i++)
+                WinClick(w, IDC_UPLOAD);
+            if (c.clicks == 0) { // one file, as the shell hands it over
+                HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + c.path.size() + 2);
+                auto *files = static_cast<DROPFILES *>(GlobalLock(drop));
+                files->pFiles = sizeof(DROPFILES);
+                c.path.copy(reinterpret_cast<char *>(files + 1), c.path.size());
+                GlobalUnlock(drop);
+                SendMessageA(w, WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+                afterDrop = boxes.empty();
+                WinPump(10000, [&] { return !boxes.empty(); });
+            }
+            WinClick(w, IDC_CLOSE);
+        });
+        for (int i = 0; i < std::max(c.clicks, 1); i++)
+            WhenDialog([&](HWND box) {
+                boxes.emplace_back(WinBoxText(box).substr(0, 41), WinBoxIcon(box));
+                overMain = overMain && GetWindow(box, GW_OWNER) == dlg.Window();
+                EndDialog(box, IDOK);
+            });
+        dlg.DoModal();
+        EXPECT_TRUE(WinAllDialogsSeen()) << c.path;
+        EXPECT_EQ(boxes, Boxes(std::max(c.clicks, 1),
+                               {"Error while checking the firmware file:\n\n", MB_ICONSTOP}))
+            << c.path;
+        EXPECT_TRUE(overMain && afterDrop) << c.path;
+    }
+    theApp.haveFirmwareArg = false;
+    DeleteFileA(bad.c_str());
 }
