@@ -30,3 +30,13 @@ std::string AdvInfoPlainText(const AdvInfoTexts &texts, const std::vector<AdvInf
     }
     return out;
 }
+
+std::string AdvInfoCopyText(const AdvInfoTexts &texts, int image, int segment)
+{
+    if (image < 0 || (size_t)image >= texts.images.size())
+        return AdvInfoPlainText(texts);
+    const AdvInfoImage &item = texts.images[(size_t)image];
+    if (segment < 0 || (size_t)segment >= item.segments.size())
+        return item.text;
+    return item.segments[(size_t)segment];
+}

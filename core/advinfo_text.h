@@ -22,3 +22,8 @@ struct AdvInfoField {
 std::string AdvInfoPlainText(const AdvInfoTexts &texts,
                              const std::vector<AdvInfoField> &fields = {},
                              const std::string &mapText = "");
+
+// What copying from the tree puts on the clipboard: the line of the
+// selected image (segment -1) or segment, without a line feed; with
+// nothing selected (image -1), AdvInfoPlainText of all.
+std::string AdvInfoCopyText(const AdvInfoTexts &texts, int image, int segment);

@@ -273,3 +273,41 @@ int FlashMapLayoutShapeAt(const FlashMapLayout &layout, int x, int y)
             return (int)k;
     return -1;
 }
+
+int FlashMapShapePaint(const FlashMapShape &shape, FlashMapPaint paint[2])
+{
+    // One colour per image, repeating after eight; none of them near the
+    // warning red or the end mark's dark.
+    static const uint32_t imageColours[] = {
+        0x3b76c4, 0x3fa34d, 0x8e5cc2, 0xd08a1e, 0x1e9ea8, 0x9c6b3d, 0xc44f95, 0x6b7a35,
+    };
+    const uint32_t warning = 0xd32f2f;
+    switch (shape.role) {
+    case FLASHMAP_ROLE_FREE:
+    case FLASHMAP_ROLE_END_EDGE:
+        paint[0] = {FLASHMAP_STROKE_FILL, FLASHMAP_INK_BASE, 0, 0};
+        return 1;
+    case FLASHMAP_ROLE_OUTSIDE:
+        paint[0] = {FLASHMAP_STROKE_HATCH, FLASHMAP_INK_MID, 0, 0};
+        return 1;
+    case FLASHMAP_ROLE_IMAGE:
+        paint[0] = {FLASHMAP_STROKE_FILL, FLASHMAP_INK_RGB,
+                    imageColours[(unsigned)std::max(shape.image, 0) % 8], 0};
+        return 1;
+    case FLASHMAP_ROLE_WARNING:
+        // Hatched, so that the colours below still show.
+        paint[0] = {FLASHMAP_STROKE_HATCH, FLASHMAP_INK_RGB, warning, 0};
+        paint[1] = {FLASHMAP_STROKE_OUTLINE, FLASHMAP_INK_RGB, warning, 2};
+        return 2;
+    case FLASHMAP_ROLE_HIGHLIGHT:
+        paint[0] = {FLASHMAP_STROKE_OUTLINE, FLASHMAP_INK_TEXT, 0, 2};
+        return 1;
+    case FLASHMAP_ROLE_FRAME:
+        paint[0] = {FLASHMAP_STROKE_OUTLINE, FLASHMAP_INK_DARK, 0, 1};
+        return 1;
+    case FLASHMAP_ROLE_END:
+        paint[0] = {FLASHMAP_STROKE_FILL, FLASHMAP_INK_TEXT, 0, 0};
+        return 1;
+    }
+    return 0;
+}

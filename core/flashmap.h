@@ -119,3 +119,33 @@ void FlashMapLayoutCompute(const FlashMap &map, int width, int lineHeight,
                            FlashMapLayout *layout);
 // The shape with a tip on top at the point, or -1.
 int FlashMapLayoutShapeAt(const FlashMapLayout &layout, int x, int y);
+
+// How a front end paints a shape: a fill, a hatch of lines rising from
+// left to right with what lies below showing between them, or an outline
+// width pixels wide inside the shape's rectangle.
+enum FlashMapStroke {
+    FLASHMAP_STROKE_FILL,
+    FLASHMAP_STROKE_HATCH,
+    FLASHMAP_STROKE_OUTLINE,
+};
+
+// The colour of a stroke: a fixed one, or one of the desktop's own, which
+// follow its theme: the background of text fields, a mid grey, a shadow
+// grey and the colour of text.
+enum FlashMapInk {
+    FLASHMAP_INK_RGB,
+    FLASHMAP_INK_BASE,
+    FLASHMAP_INK_MID,
+    FLASHMAP_INK_DARK,
+    FLASHMAP_INK_TEXT,
+};
+
+struct FlashMapPaint {
+    FlashMapStroke stroke;
+    FlashMapInk ink;
+    uint32_t rgb; // 0xRRGGBB, with FLASHMAP_INK_RGB
+    int width;    // of an outline
+};
+
+// The strokes of a shape, painted in order; answers how many (one or two).
+int FlashMapShapePaint(const FlashMapShape &shape, FlashMapPaint paint[2]);

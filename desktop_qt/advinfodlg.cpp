@@ -118,16 +118,24 @@ CAdvancedInfoDlg::CAdvancedInfoDlg(QWidget *parent) : QDialog(parent)
 
 void CAdvancedInfoDlg::CopySelected()
 {
+    int image = -1, segment = -1;
     QList<QTreeWidgetItem *> selected = tree->selectedItems();
-    if (selected.isEmpty())
-        CopyAll();
-    else
-        QGuiApplication::clipboard()->setText(selected.first()->text(0));
+    if (!selected.isEmpty()) {
+        QTreeWidgetItem *item = selected.first();
+        if (QTreeWidgetItem *parent = item->parent()) {
+            image = tree->indexOfTopLevelItem(parent);
+            segment = parent->indexOfChild(item);
+        } else {
+            image = tree->indexOfTopLevelItem(item);
+        }
+    }
+    QGuiApplication::clipboard()->setText(
+        QString::fromStdString(AdvInfoCopyText(texts_, image, segment)));
 }
 
 void CAdvancedInfoDlg::CopyAll()
 {
-    QGuiApplication::clipboard()->setText(QString::fromStdString(allText_));
+    QGuiApplication::clipboard()->setText(QString::fromStdString(AdvInfoCopyText(texts_, -1, -1)));
 }
 
 bool CAdvancedInfoDlg::eventFilter(QObject *watched, QEvent *event)
@@ -160,8 +168,8 @@ bool CAdvancedInfoDlg::OnInitDialog()
 {
     if (!firmware_)
         return true;
-    AdvInfoTexts texts;
-    AdvInfoCompose(*firmware_, &texts);
+    AdvInfoCompose(*firmware_, &texts_);
+    const AdvInfoTexts &texts = texts_;
 
     tree->clear();
     for (const AdvInfoImage &image : texts.images) {
@@ -171,7 +179,6 @@ bool CAdvancedInfoDlg::OnInitDialog()
     }
     // Nothing expanded and nothing selected: only the images show.
     tree->setCurrentItem(nullptr);
-    allText_ = AdvInfoPlainText(texts);
 
     FlashMap flash;
     FlashMapCompute(*firmware_, &flash);

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <string>
 
+#include "core/advinfo.h"
+
 struct Firmware;
 class BranchTree;
 class FlashMapView;
@@ -52,5 +54,5 @@ class CAdvancedInfoDlg : public QDialog
     QPushButton *ok_;
     QAction *copy_;
     QAction *copyAll_;
-    std::string allText_; // what CopyAll puts on the clipboard
+    AdvInfoTexts texts_; // the tree's lines, for copying
 };

@@ -89,53 +89,52 @@ bool FlashMapView::event(QEvent *event)
     return QWidget::event(event);
 }
 
+static QColor flashmapview_ink(const FlashMapPaint &paint, const QPalette &palette)
+{
+    switch (paint.ink) {
+    case FLASHMAP_INK_BASE:
+        return palette.color(QPalette::Base);
+    case FLASHMAP_INK_MID:
+        return palette.color(QPalette::Mid);
+    case FLASHMAP_INK_DARK:
+        return palette.color(QPalette::Dark);
+    case FLASHMAP_INK_TEXT:
+        return palette.color(QPalette::WindowText);
+    case FLASHMAP_INK_RGB:
+        break;
+    }
+    return QColor(QRgb(paint.rgb));
+}
+
 void FlashMapView::paintEvent(QPaintEvent *)
 {
-    // One colour per image, repeating after eight; none of them near the
-    // warning red or the end mark's dark.
-    static const QColor imageColours[] = {
-        QColor(0x3b, 0x76, 0xc4), QColor(0x3f, 0xa3, 0x4d), QColor(0x8e, 0x5c, 0xc2),
-        QColor(0xd0, 0x8a, 0x1e), QColor(0x1e, 0x9e, 0xa8), QColor(0x9c, 0x6b, 0x3d),
-        QColor(0xc4, 0x4f, 0x95), QColor(0x6b, 0x7a, 0x35),
-    };
-    const QColor warning(0xd3, 0x2f, 0x2f);
-
     QPainter p(this);
     for (const FlashMapShape &s : Layout().shapes) {
         QRect r = flashmapview_rect(s.rect);
-        switch (s.role) {
-        case FLASHMAP_ROLE_FREE:
-            p.fillRect(r, palette().color(QPalette::Base));
-            break;
-        case FLASHMAP_ROLE_OUTSIDE:
-            p.fillRect(r, QBrush(palette().color(QPalette::Mid), Qt::BDiagPattern));
-            break;
-        case FLASHMAP_ROLE_IMAGE:
-            p.fillRect(r, imageColours[s.image % 8]);
-            break;
-        case FLASHMAP_ROLE_WARNING:
-            // Hatched, so that the colours below still show.
-            p.fillRect(r, QBrush(warning, Qt::BDiagPattern));
-            p.setPen(QPen(warning, 2));
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(QRectF(r).adjusted(1, 1, -1, -1));
-            break;
-        case FLASHMAP_ROLE_HIGHLIGHT:
-            p.setPen(QPen(palette().color(QPalette::WindowText), 2));
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(QRectF(r).adjusted(1, 1, -1, -1));
-            break;
-        case FLASHMAP_ROLE_FRAME:
-            p.setPen(palette().color(QPalette::Dark));
-            p.setBrush(Qt::NoBrush);
-            p.drawRect(r.adjusted(0, 0, -1, -1));
-            break;
-        case FLASHMAP_ROLE_END_EDGE:
-            p.fillRect(r, palette().color(QPalette::Base));
-            break;
-        case FLASHMAP_ROLE_END:
-            p.fillRect(r, palette().color(QPalette::WindowText));
-            break;
+        FlashMapPaint paint[2];
+        int n = FlashMapShapePaint(s, paint);
+        for (int i = 0; i < n; i++) {
+            QColor colour = flashmapview_ink(paint[i], palette());
+            switch (paint[i].stroke) {
+            case FLASHMAP_STROKE_FILL:
+                p.fillRect(r, colour);
+                break;
+            case FLASHMAP_STROKE_HATCH:
+                p.fillRect(r, QBrush(colour, Qt::BDiagPattern));
+                break;
+            case FLASHMAP_STROKE_OUTLINE:
+                p.setPen(QPen(colour, paint[i].width));
+                p.setBrush(Qt::NoBrush);
+                // A one-pixel pen draws right of and below the line, a
+                // wider one centred on it.
+                if (paint[i].width == 1) {
+                    p.drawRect(r.adjusted(0, 0, -1, -1));
+                } else {
+                    double half = paint[i].width / 2.0;
+                    p.drawRect(QRectF(r).adjusted(half, half, -half, -half));
+                }
+                break;
+            }
         }
     }
     p.setPen(palette().color(QPalette::WindowText));

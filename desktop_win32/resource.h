@@ -63,3 +63,11 @@
 // Upload dialog, beyond its template: the note below a progress group that
 // goes on after a stop (2100 + the group).
 #define IDC_GROUP_NOTE 2100
+
+// Advanced firmware information: what the window shows beyond its template
+// (the flash map with its label, a size grip) and the tree's menu.
+#define IDC_ADV_MAP_LABEL 2200
+#define IDC_ADV_MAP 2201
+#define IDC_ADV_GRIP 2202
+#define IDM_ADV_COPY 2203
+#define IDM_ADV_COPY_ALL 2204

@@ -29,11 +29,18 @@ struct PlatPortDetails {
     std::string manufacturer;
     std::string product;
     std::string serialNumber;
-    std::string stablePath;  // a link that keeps naming this adapter (/dev/serial/by-id/...)
+    std::string stablePath; // a link that keeps naming this adapter (/dev/serial/by-id/...)
 };
 
 // Fills details for a port name as PlatEnumSerialPorts gives it.
 void PlatDescribePort(const std::string &name, PlatPortDetails &details);
+
+// Windows: the USB vendor and product ids from a port's hardware id (or,
+// when it has none, from its USB device's instance id) and the serial number
+// from that instance id ("USB\VID_0403&PID_6001\A10K1234"); ids in lower
+// case, as POSIX gives them.
+void PlatParseUsbDeviceIds(const std::string &hardwareId, const std::string &usbInstanceId,
+                           PlatPortDetails &details);
 
 // Where the stable links are looked for (POSIX: "/dev/serial/by-id"); null
 // or "" restores it. Tests lay out their own.

@@ -179,6 +179,49 @@ TEST_F(Win32Ports, WalkEndsAtAValueTooLongForTheBuffers)
     EXPECT_EQ(names, (std::vector<std::string>{"COM3"}));
 }
 
+// No device records under Wine: a port only the serial port key lists is
+// present without details, one nobody knows is absent.
+TEST_F(Win32Ports, DescriptionWithoutDeviceRecords)
+{
+    Text("\\Device\\Serial1", "COM77");
+    PlatPortDetails d;
+    d.driver = "stale";
+    PlatDescribePort("com77", d);
+    EXPECT_TRUE(d.present);
+    EXPECT_EQ(StartupDescribePort("COM77").description, "serial port");
+    PlatDescribePort("COM78", d);
+    EXPECT_FALSE(d.present);
+    EXPECT_EQ(d.driver + d.usbVendorId + d.usbProductId + d.manufacturer + d.product +
+                  d.serialNumber + d.stablePath,
+              "");
+}
+
+TEST(Win32PortIds, UsbIdsAndSerialNumber)
+{
+    const struct {
+        const char *hardwareId, *instanceId, *vendor, *product, *serial;
+    } cases[] = {
+        {"USB\\VID_10C4&PID_EA60&REV_0100", "USB\\VID_10C4&PID_EA60\\0001", "10c4", "ea60", "0001"},
+        {"FTDIBUS\\COMPORT&VID_0403&PID_6001", "USB\\VID_0403&PID_6001\\A10K1234", "0403", "6001",
+         "A10K1234"},
+        // A composite device's interface; no serial number of its own.
+        {"USB\\VID_2341&PID_0043&MI_00", "USB\\VID_2341&PID_0043\\6&2F3A4C1B&0&2", "2341", "0043",
+         ""},
+        {"", "USB\\VID_2341&PID_0043\\85736323838351F0E1B1", "2341", "0043",
+         "85736323838351F0E1B1"},
+        {"ACPI\\PNP0501", "", "", "", ""},
+        {"USB\\VID_04G3&PID_6001", "", "", "", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.hardwareId);
+        PlatPortDetails d;
+        PlatParseUsbDeviceIds(c.hardwareId, c.instanceId, d);
+        EXPECT_EQ(d.usbVendorId, c.vendor);
+        EXPECT_EQ(d.usbProductId, c.product);
+        EXPECT_EQ(d.serialNumber, c.serial);
+    }
+}
+
 TEST(Win32PortList, MissingKeyFailsWithTheRegistryCall)
 {
     PlatSetPortListRoot("Software\\MirdelTest\\no such key");
