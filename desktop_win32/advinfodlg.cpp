@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/advinfo_text.h"
 #include "core/flashmap.h"
@@ -259,7 +260,9 @@ void CAdvancedInfoDlg::OnContextMenu(HWND from, int x, int y)
         // From the keyboard: below the selected item, or the tree's corner.
         RECT r = {0, 0, 0, 0};
         auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-        *reinterpret_cast<HTREEITEM *>(&r) = item;
+        // TVM_GETITEMRECT takes the item in the rectangle's place; copied,
+        // since -O2 refuses the cast.
+        std::memcpy(&r, &item, sizeof item);
         if (!item || !SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)))
             r = RECT{0, 0, 0, 0};
         POINT p = {r.left, r.bottom};
