@@ -32,6 +32,14 @@ void CALLBACK win_run_handler(HWND, UINT, UINT_PTR timer, DWORD)
     KillTimer(nullptr, timer);
     if (win_pending.empty() || !win_answering)
         return;
+    // A dialog shows itself once its loop first goes idle: hand it over
+    // then, so that "still open" below means what it says.
+    static int waits = 0;
+    if (IsWindow(win_answering) && !IsWindowVisible(win_answering) && waits++ < 500) {
+        SetTimer(nullptr, 0, 10, win_run_handler);
+        return;
+    }
+    waits = 0;
     HWND dialog = win_answering;
     win_answering = nullptr;
     Pending p = std::move(win_pending.front());
