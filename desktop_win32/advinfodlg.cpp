@@ -233,8 +233,15 @@ static HGLOBAL advinfo_global(const void *data, size_t size)
     return mem;
 }
 
-void CAdvancedInfoDlg::ToClipboard(const std::string &text)
+void CAdvancedInfoDlg::ToClipboard(const std::string &lines)
 {
+    // Text on the Windows clipboard ends its lines with CR LF.
+    std::string text;
+    for (char c : lines) {
+        if (c == '\n')
+            text += '\r';
+        text += c;
+    }
     // The texts are UTF-8, the program's code page; programs that read
     // wide text get it converted.
     int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);

@@ -205,6 +205,8 @@ TEST(AdvancedDialog, Copy)
                 SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(c.how, 0), 0);
             }
             std::string want = c.wantAll ? all : ItemText(tree, item);
+            for (size_t at = want.find('\n'); at != std::string::npos; at = want.find('\n', at + 2))
+                want.insert(at, 1, '\r');
             EXPECT_EQ(Clipboard(CF_TEXT), want);
             EXPECT_EQ(Clipboard(CF_UNICODETEXT), want);
         }
