@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <vector>
 
@@ -46,6 +47,9 @@ void CALLBACK win_run_handler(HWND, UINT, UINT_PTR timer, DWORD)
     win_pending.pop_front();
     KillTimer(nullptr, p.timer);
     std::string title = WinText(dialog);
+    // scripts/screenshots takes its pictures meanwhile.
+    if (const char *hold = getenv("MIRDEL_TEST_HOLD_MS"))
+        WinPump(atoi(hold));
     p.handler(dialog);
     if (IsWindow(dialog) && IsWindowVisible(dialog)) {
         ADD_FAILURE() << "the window \"" << title << "\" is still open after its handler";
