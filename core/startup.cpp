@@ -208,6 +208,20 @@ StartupGnuOption StartupFindGnuOption(int argc, char **argv)
     return STARTUP_GNU_NONE;
 }
 
+// The Windows program has no toolkit options and no display to miss.
+#ifdef _WIN32
+#define STARTUP_HELP_TOOLKIT ""
+#define STARTUP_HELP_NO_DISPLAY ""
+#define STARTUP_HELP_ELSEWHERE "mirdel-cli.exe does the same work from a console window; the\n"
+#else
+#define STARTUP_HELP_TOOLKIT                                                                       \
+    "Qt's own options (-platform NAME, -style NAME ...) are taken as well.\n"                      \
+    "\n"
+#define STARTUP_HELP_NO_DISPLAY "  3   there is no graphical session (no X11 or Wayland display)\n"
+#define STARTUP_HELP_ELSEWHERE                                                                     \
+    "Without a display, mirdel-cli does the same work from a terminal; the\n"
+#endif
+
 static const char startup_help[] =
     "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]\n"
     "Uploads Motorola S-record firmware to a power analyzer over a serial line:\n"
@@ -225,16 +239,11 @@ static const char startup_help[] =
     "  FIRMWARE-FILE   the file the Upload button takes instead of asking;\n"
     "                  options come before it, and -- before a name that\n"
     "                  begins with a hyphen\n"
-    "\n"
-    "Qt's own options (-platform NAME, -style NAME ...) are taken as well.\n"
-    "\n"
-    "Exit status:\n"
+    "\n" STARTUP_HELP_TOOLKIT "Exit status:\n"
     "  0   the main window was closed\n"
     "  1   the log file cannot be opened, or the serial ports cannot be listed\n"
-    "  2   the command line is longer than 1023 characters or 20 words\n"
-    "  3   there is no graphical session (no X11 or Wayland display)\n"
-    "\n"
-    "Without a display, mirdel-cli does the same work from a terminal; the\n"
+    "  2   the command line is longer than 1023 characters or 20 words\n" STARTUP_HELP_NO_DISPLAY
+    "\n" STARTUP_HELP_ELSEWHERE
     "manual (Help button, or Mirdel.pdf beside the program) tells more.\n";
 
 int StartupPrintGnuOption(StartupGnuOption option, FILE *out)

@@ -16,14 +16,13 @@
 #include <cerrno>
 #include <string>
 
-#include "core/textfmt.h"
+#include "core/help.h"
 #include "desktop_qt/downloaddlg.h"
 #include "desktop_qt/manualdlg.h"
 #include "desktop_qt/mirdelapp.h"
 #include "desktop_qt/myfiledialog.h"
 #include "platform/desktop.h"
 #include "platform/syserr.h"
-#include "support/winerr.h"
 
 #ifndef MIRDEL_VERSION
 #define MIRDEL_VERSION "0.0.0"
@@ -288,22 +287,11 @@ bool CMirdelDlg::ShowManual(const QString &path)
 
 void CMirdelDlg::OnHelpButton()
 {
-    QString dir = HelpDirectory();
-    QString pdf = dir + MIRDEL_HELP_PDF;
-    if (OpenHelpFile(pdf))
-        return;
-    AppMessageBox(this,
-                  TextFormat("Error opening PDF help file:\n\n%s\n\n%s",
-                             QFile::encodeName(pdf).constData(), WinLastErrStr()),
-                  APP_ICON_STOP);
-
     // The text version is the manual's Markdown: shown in the program's own
     // window, which needs no viewer.
-    QString txt = dir + MIRDEL_HELP_TXT;
-    if (ShowManual(txt))
-        return;
-    AppMessageBox(this,
-                  TextFormat("Error opening TXT help file:\n\n%s\n\n%s",
-                             QFile::encodeName(txt).constData(), WinLastErrStr()),
-                  APP_ICON_STOP);
+    HelpOpen(
+        QFile::encodeName(HelpDirectory()).toStdString(),
+        [](const std::string &pdf) { return OpenHelpFile(QFile::decodeName(pdf.c_str())); },
+        [this](const std::string &txt) { return ShowManual(QFile::decodeName(txt.c_str())); },
+        [this](const std::string &text) { AppMessageBox(this, text, APP_ICON_STOP); });
 }

@@ -9,12 +9,14 @@
 
 #include <functional>
 
+#include "core/help.h"
+
 class CManualDlg;
 class QLabel;
 class QPushButton;
 
-#define MIRDEL_HELP_PDF "Mirdel.pdf"
-#define MIRDEL_HELP_TXT "Mirdel.txt"
+#define MIRDEL_HELP_PDF HELP_PDF_FILE
+#define MIRDEL_HELP_TXT HELP_TXT_FILE
 #define MIRDEL_FILE_DIALOG_TITLE "Select firmware file for upload"
 #define MIRDEL_FILTER_SREC "Varno Firmware Files (*.srec)"
 #define MIRDEL_FILTER_ALL "All Files (*)"

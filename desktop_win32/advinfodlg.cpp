@@ -233,8 +233,15 @@ static HGLOBAL advinfo_global(const void *data, size_t size)
     return mem;
 }
 
-void CAdvancedInfoDlg::ToClipboard(const std::string &text)
+void CAdvancedInfoDlg::ToClipboard(const std::string &lines)
 {
+    // Text on the Windows clipboard ends its lines with CR LF.
+    std::string text;
+    for (char c : lines) {
+        if (c == '\n')
+            text += '\r';
+        text += c;
+    }
     // The texts are UTF-8, the program's code page; programs that read
     // wide text get it converted.
     int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
@@ -260,7 +267,9 @@ void CAdvancedInfoDlg::OnContextMenu(HWND from, int x, int y)
         // From the keyboard: below the selected item, or the tree's corner.
         RECT r = {0, 0, 0, 0};
         auto item = reinterpret_cast<HTREEITEM>(SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
-        std::memcpy(&r, &item, sizeof item); // the item goes in where the rect comes back
+        // TVM_GETITEMRECT takes the item in the rectangle's place; copied,
+        // since -O2 refuses the cast.
+        std::memcpy(&r, &item, sizeof item);
         if (!item || !SendMessageA(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r)))
             r = RECT{0, 0, 0, 0};
         POINT p = {r.left, r.bottom};

@@ -14,7 +14,8 @@ class CMirdelApp
     // Start-up, then the main window's modal run; the process's exit status.
     int InitInstance(const char *commandLine);
 
-    HINSTANCE instance = nullptr;
+    // The module holding the resources: the program (or the test program).
+    HINSTANCE instance = GetModuleHandleA(nullptr);
     std::string displayName = "Mirdel";
     std::vector<std::string> ports; // the serial port names offered
     std::string lastPort;           // the name last taken from a port box

@@ -56,6 +56,10 @@
 #define IDC_ADV_LOWEST 1036
 #define IDC_ADV_HIGHEST 1037
 
+// Main window, beyond the template: the version line, set from the build's
+// version when the window opens (the resource compiler joins no strings).
+#define IDC_VERSION_LINE 2000
+
 // Upload dialog, beyond its template: the note below a progress group that
 // goes on after a stop (2100 + the group).
 #define IDC_GROUP_NOTE 2100

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <vector>
 
@@ -32,12 +33,23 @@ void CALLBACK win_run_handler(HWND, UINT, UINT_PTR timer, DWORD)
     KillTimer(nullptr, timer);
     if (win_pending.empty() || !win_answering)
         return;
+    // A dialog shows itself once its loop first goes idle: hand it over
+    // then, so that "still open" below means what it says.
+    static int waits = 0;
+    if (IsWindow(win_answering) && !IsWindowVisible(win_answering) && waits++ < 500) {
+        SetTimer(nullptr, 0, 10, win_run_handler);
+        return;
+    }
+    waits = 0;
     HWND dialog = win_answering;
     win_answering = nullptr;
     Pending p = std::move(win_pending.front());
     win_pending.pop_front();
     KillTimer(nullptr, p.timer);
     std::string title = WinText(dialog);
+    // scripts/screenshots takes its pictures meanwhile.
+    if (const char *hold = getenv("MIRDEL_TEST_HOLD_MS"))
+        WinPump(atoi(hold));
     p.handler(dialog);
     if (IsWindow(dialog) && IsWindowVisible(dialog)) {
         ADD_FAILURE() << "the window \"" << title << "\" is still open after its handler";
@@ -114,7 +126,9 @@ std::string WinText(HWND window)
         return std::string();
     int n = GetWindowTextLengthA(window);
     std::string text(static_cast<size_t>(n) + 1, '\0');
-    GetWindowTextA(window, text.data(), n + 1);
+    // The length may be more than the text (a window of another process,
+    // a text of wide characters): what was copied counts.
+    n = GetWindowTextA(window, text.data(), n + 1);
     text.resize(static_cast<size_t>(n));
     return text;
 }
