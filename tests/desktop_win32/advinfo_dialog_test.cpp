@@ -19,53 +19,36 @@
 namespace
 {
 
-// An image at base of bytes bytes loaded at load, in records of 128.
-std::vector<std::string> Image(uint32_t base, const char *name, uint32_t load, size_t bytes)
+// Runs the dialog on the images and calls check with it open and the
+// texts it shows.
+using Check = std::function<void(CAdvancedInfoDlg &, HWND, const AdvInfoTexts &)>;
+void RunDialog(const std::vector<std::vector<std::string>> &images, const Check &check)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "0x%X%s%s", base, *name ? " " : "", name);
-    std::vector<std::string> lines{S0(text)};
-    for (size_t off = 0; off < bytes; off += 128)
-        lines.push_back(Record('2', static_cast<uint32_t>(load + off), Bytes(128)));
-    lines.push_back(Record('9', 0, {}));
-    return lines;
-}
-
-struct Loaded {
     Firmware fw{};
-    explicit Loaded(const std::vector<std::vector<std::string>> &images)
+    for (const auto &image : images)
+        for (const std::string &l : image) {
+            const char *message = nullptr;
+            EXPECT_NE(MdlDecodeLine(l.c_str(), &fw, &message), MDL_DECODE_ERROR) << l;
+        }
+    AdvInfoTexts texts;
+    AdvInfoCompose(fw, &texts);
     {
-        for (const auto &image : images)
-            for (const std::string &l : image) {
-                const char *message = nullptr;
-                EXPECT_NE(MdlDecodeLine(l.c_str(), &fw, &message), MDL_DECODE_ERROR) << l;
-            }
+        CAdvancedInfoDlg dlg(nullptr);
+        dlg.SetFirmware(fw);
+        WhenDialog([&](HWND hwnd) {
+            check(dlg, hwnd, texts);
+            WinClick(hwnd, IDOK);
+        });
+        EXPECT_EQ(dlg.DoModal(), IDOK);
+        EXPECT_TRUE(WinAllDialogsSeen());
     }
-    ~Loaded() { MdlFirmwareRelease(&fw); }
-};
-
-// Runs the dialog on fw and calls check with it open.
-void RunDialog(const Firmware &fw, const std::function<void(CAdvancedInfoDlg &, HWND)> &check)
-{
-    CAdvancedInfoDlg dlg(nullptr);
-    dlg.SetFirmware(fw);
-    WhenDialog([&](HWND hwnd) {
-        EXPECT_EQ(hwnd, dlg.Window());
-        check(dlg, hwnd);
-        WinClick(hwnd, IDOK);
-    });
-    EXPECT_EQ(dlg.DoModal(), IDOK);
-    EXPECT_TRUE(WinAllDialogsSeen());
+    MdlFirmwareRelease(&fw);
 }
 
 std::string ItemText(HWND tree, HTREEITEM item)
 {
     char text[1024] = "";
-    TVITEMA tv = {};
-    tv.mask = TVIF_TEXT;
-    tv.hItem = item;
-    tv.pszText = text;
-    tv.cchTextMax = sizeof text;
+    TVITEMA tv = {TVIF_TEXT, item, 0, 0, text, sizeof text, 0, 0, 0, 0};
     SendMessageA(tree, TVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&tv));
     return text;
 }
@@ -78,9 +61,8 @@ HTREEITEM Next(HWND tree, UINT how, HTREEITEM item = nullptr)
 
 std::string Utf8(const wchar_t *text)
 {
-    std::string out(4096, '\0');
-    out.resize(static_cast<size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), 4096, nullptr, nullptr) - 1));
+    char out[4096] = "";
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out, sizeof out, nullptr, nullptr);
     return out;
 }
 
@@ -100,55 +82,44 @@ std::string Clipboard(UINT format)
 
 } // namespace
 
-// The summary fields and the tree on firmware files of one image, of
-// three (one without a name, listed out of address order) and of none.
+// The summary fields and the tree on firmware files of three images (one
+// without a name, listed out of address order) and of none.
 TEST(AdvancedDialog, SummaryAndTree)
 {
-    struct Case {
-        std::vector<std::vector<std::string>> images;
-        const char *fields[4]; // size, span, lowest, highest
-    } const cases[] = {
-        {{Image(0x100000, "App", 0, 0x20000)},
-         {"131,072 (0x20000) = 128Ki Bytes", "131,072 (0x20000) = 128Ki Bytes", "0x100000 = 1Mi",
-          "0x11FFFF = 1Mi+127Ki+1023"}},
-        {{Image(0x20000, "High", 0x8000, 0x400), Image(0x8000, "", 0x1000, 0x200),
-          Image(0x10000, "Two", 0x0, 0x100)},
-         {"1,792 (0x700) = 1Ki+768 Bytes", "99,328 (0x18400) = 97Ki Bytes", "0x8000 = 32Ki",
-          "0x203FF = 128Ki+1023"}},
-        {{}, {"0 (0x0) Bytes", "0 (0x0) Bytes", "none", "none"}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.fields[0]);
-        Loaded fw(c.images);
-        AdvInfoTexts want;
-        AdvInfoCompose(fw.fw, &want);
-        RunDialog(fw.fw, [&](CAdvancedInfoDlg &, HWND dlg) {
+    const std::vector<std::vector<std::string>> cases[] = {{Image(0x20000, 0x400, "High", 0x8000),
+                                                            Image(0x8000, 0x200, "", 0x1000),
+                                                            Image(0x10000, 0x100, "Two", 0x0)},
+                                                           {}};
+    for (const auto &images : cases) {
+        RunDialog(images, [&](CAdvancedInfoDlg &, HWND dlg, const AdvInfoTexts &want) {
             EXPECT_EQ(WinText(dlg), "Advanced firmware information");
             EXPECT_EQ(WinItemText(dlg, IDC_ADV_MAP_LABEL), ADVINFO_LABEL_MAP);
-            const int ids[] = {IDC_ADV_SIZE, IDC_ADV_SPAN, IDC_ADV_LOWEST, IDC_ADV_HIGHEST};
-            for (int k = 0; k < 4; k++) {
-                EXPECT_EQ(WinItemText(dlg, ids[k]), c.fields[k]);
-                EXPECT_TRUE(GetWindowLongA(GetDlgItem(dlg, ids[k]), GWL_STYLE) & ES_READONLY);
-            }
-
+            const std::pair<int, std::string> fields[] = {{IDC_ADV_SIZE, want.sizeText},
+                                                          {IDC_ADV_SPAN, want.spanText},
+                                                          {IDC_ADV_LOWEST, want.lowestText},
+                                                          {IDC_ADV_HIGHEST, want.highestText}};
+            for (const auto &[id, text] : fields)
+                EXPECT_EQ(WinItemText(dlg, id), text);
             // Images at the root in file order, each with its segments
             // below; none expanded or selected.
             HWND tree = GetDlgItem(dlg, IDC_ADV_TREE);
             EXPECT_EQ(Next(tree, TVGN_CARET), nullptr);
-            size_t i = 0;
+            std::vector<std::string> lines, wanted;
             for (HTREEITEM image = Next(tree, TVGN_ROOT); image;
-                 image = Next(tree, TVGN_NEXT, image), i++) {
-                ASSERT_LT(i, want.images.size());
-                EXPECT_EQ(ItemText(tree, image), want.images[i].text);
+                 image = Next(tree, TVGN_NEXT, image)) {
+                lines.push_back(ItemText(tree, image));
                 EXPECT_EQ(SendMessageA(tree, TVM_GETITEMSTATE, reinterpret_cast<WPARAM>(image),
                                        TVIS_EXPANDED | TVIS_SELECTED),
                           0);
-                size_t j = 0;
                 for (HTREEITEM s = Next(tree, TVGN_CHILD, image); s; s = Next(tree, TVGN_NEXT, s))
-                    EXPECT_EQ(ItemText(tree, s), want.images[i].segments.at(j++));
-                EXPECT_EQ(j, want.images[i].segments.size());
+                    lines.push_back("  " + ItemText(tree, s));
             }
-            EXPECT_EQ(i, want.images.size());
+            for (const AdvInfoImage &image : want.images) {
+                wanted.push_back(image.text);
+                for (const std::string &segment : image.segments)
+                    wanted.push_back("  " + segment);
+            }
+            EXPECT_EQ(lines, wanted);
         });
     }
 }
@@ -157,62 +128,56 @@ TEST(AdvancedDialog, SummaryAndTree)
 // information (summary and tree) when none is selected.
 TEST(AdvancedDialog, Copy)
 {
-    Loaded fw({Image(0x10000, "Application", 0x10000, 0x6000),
-               Image(0x60000, "Parameters", 0x60000, 0x800)});
-    AdvInfoTexts texts;
-    AdvInfoCompose(fw.fw, &texts);
-    const std::string all = AdvInfoPlainText(texts);
-    ASSERT_EQ(all.rfind(ADVINFO_LABEL_SIZE, 0), 0u);
     struct Case {
         int image, segment; // selected; -1 none
         int how;            // 0 Ctrl+C, else the menu command
         bool wantAll;
-    } const cases[] = {
-        {1, 0, 0, false},
-        {-1, -1, 0, true},
-        {0, -1, IDM_ADV_COPY, false},
-        {-1, -1, IDM_ADV_COPY, true},
-        {0, 0, IDM_ADV_COPY_ALL, true},
-    };
-    RunDialog(fw.fw, [&](CAdvancedInfoDlg &, HWND dlg) {
-        HWND tree = GetDlgItem(dlg, IDC_ADV_TREE);
-        for (const Case &c : cases) {
-            SCOPED_TRACE(testing::Message() << c.image << "/" << c.segment << " by " << c.how);
-            HTREEITEM item = c.image < 0 ? nullptr : Next(tree, TVGN_ROOT);
-            for (int i = 0; i < c.image; i++)
-                item = Next(tree, TVGN_NEXT, item);
-            if (c.segment >= 0)
-                item = Next(tree, TVGN_CHILD, item);
-            SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
-            OpenClipboard(dlg);
-            EmptyClipboard();
-            CloseClipboard();
-            if (c.how == 0) {
-                BYTE keys[256];
-                GetKeyboardState(keys);
-                keys[VK_CONTROL] = 0x80;
-                SetKeyboardState(keys);
-                SendMessageA(tree, WM_KEYDOWN, 'C', 1);
-                keys[VK_CONTROL] = 0;
-                SetKeyboardState(keys);
-            } else {
-                SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(c.how, 0), 0);
+    } const cases[] = {{1, 0, 0, false},
+                       {-1, -1, 0, true},
+                       {0, -1, IDM_ADV_COPY, false},
+                       {-1, -1, IDM_ADV_COPY, true},
+                       {0, 0, IDM_ADV_COPY_ALL, true}};
+    RunDialog(
+        {Image(0x10000, 0x6000, "Application"), Image(0x60000, 0x800, "Parameters")},
+        [&](CAdvancedInfoDlg &, HWND dlg, const AdvInfoTexts &texts) {
+            HWND tree = GetDlgItem(dlg, IDC_ADV_TREE);
+            for (const Case &c : cases) {
+                SCOPED_TRACE(testing::Message() << c.image << "/" << c.segment << " by " << c.how);
+                HTREEITEM item = c.image < 0 ? nullptr : Next(tree, TVGN_ROOT);
+                for (int i = 0; i < c.image; i++)
+                    item = Next(tree, TVGN_NEXT, item);
+                if (c.segment >= 0)
+                    item = Next(tree, TVGN_CHILD, item);
+                SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+                OpenClipboard(dlg);
+                EmptyClipboard();
+                CloseClipboard();
+                if (c.how == 0) {
+                    BYTE keys[256];
+                    GetKeyboardState(keys);
+                    keys[VK_CONTROL] = 0x80;
+                    SetKeyboardState(keys);
+                    SendMessageA(tree, WM_KEYDOWN, 'C', 1);
+                    keys[VK_CONTROL] = 0;
+                    SetKeyboardState(keys);
+                } else {
+                    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(c.how, 0), 0);
+                }
+                std::string want = c.wantAll ? AdvInfoPlainText(texts) : ItemText(tree, item);
+                for (size_t at = want.find('\n'); at != std::string::npos;
+                     at = want.find('\n', at + 2))
+                    want.insert(at, 1, '\r');
+                EXPECT_EQ(Clipboard(CF_TEXT), want);
+                EXPECT_EQ(Clipboard(CF_UNICODETEXT), want);
             }
-            std::string want = c.wantAll ? all : ItemText(tree, item);
-            for (size_t at = want.find('\n'); at != std::string::npos; at = want.find('\n', at + 2))
-                want.insert(at, 1, '\r');
-            EXPECT_EQ(Clipboard(CF_TEXT), want);
-            EXPECT_EQ(Clipboard(CF_UNICODETEXT), want);
-        }
-    });
+        });
 }
 
 // The window grows, the tree and the map's width take the room, and it
 // shrinks no further than its smallest size.
 TEST(AdvancedDialog, Resizable)
 {
-    Loaded fw({Image(0x100000, "Boot", 0, 0x200)});
-    RunDialog(fw.fw, [&](CAdvancedInfoDlg &adv, HWND dlg) {
+    RunDialog({Image(0x100000, 0x200, "Boot", 0)}, [&](CAdvancedInfoDlg &adv, HWND dlg, auto &) {
         auto size = [](HWND w) {
             RECT r;
             GetWindowRect(w, &r);
@@ -245,63 +210,62 @@ TEST(AdvancedDialog, Resizable)
 // colour; selecting an image outlines its block alone.
 TEST(AdvancedDialog, FlashMap)
 {
-    Loaded fw({Image(0x10000, "A", 0x10000, 0x20000), Image(0x28000, "B", 0x28000, 0x20000),
-               Image(0xEC000, "C", 0xEC000, 0x10000)});
     const std::string warnings[] = {"Overlaps Image #1 \"B\", Segment #0 at 0x28000-0x2FFFF.",
                                     "Overlaps Image #0 \"A\", Segment #0 at 0x28000-0x2FFFF.",
                                     "Reaches beyond the highest flash address 0xEFFFF."};
-    AdvInfoTexts texts;
-    AdvInfoCompose(fw.fw, &texts);
-    RunDialog(fw.fw, [&](CAdvancedInfoDlg &adv, HWND dlg) {
-        HWND map = adv.map->Window();
-        auto tipAt = [&](int x, int y) {
-            SendMessageA(map, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
-            TOOLINFOA ti = {};
-            ti.cbSize = TTTOOLINFOA_V2_SIZE;
-            EXPECT_TRUE(
-                SendMessageA(adv.map->Tooltip(), TTM_ENUMTOOLSA, 0, reinterpret_cast<LPARAM>(&ti)));
-            // The A form gives no more than 80 characters under Wine.
-            wchar_t text[1024] = L"";
-            ti.lpszText = reinterpret_cast<char *>(text);
-            SendMessageW(adv.map->Tooltip(), TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&ti));
-            return Utf8(text);
-        };
-        // The blocks as the map lays them out.
-        std::vector<RECT> blocks;
-        for (const FlashMapShape &s : adv.map->Layout().shapes)
-            if (s.role == FLASHMAP_ROLE_IMAGE && s.block >= 0)
-                blocks.push_back({s.rect.x, s.rect.y, s.rect.x + s.rect.w, s.rect.y + s.rect.h});
-        ASSERT_EQ(blocks.size(), 3u);
-        for (size_t k = 0; k < 3; k++)
-            EXPECT_EQ(tipAt((blocks[k].left + blocks[k].right) / 2, blocks[k].top + 2),
-                      texts.images[k].segments[0] + "\n" + warnings[k]);
-        EXPECT_EQ(tipAt((blocks[0].right + blocks[1].left) / 2, blocks[0].top + 2),
-                  "Overlap at 0x28000-0x2FFFF of\nImage #0 \"A\", " + texts.images[0].segments[0] +
-                      "\nImage #1 \"B\", " + texts.images[1].segments[0]);
+    RunDialog(
+        {Image(0x10000, 0x20000, "A"), Image(0x28000, 0x20000, "B"), Image(0xEC000, 0x10000, "C")},
+        [&](CAdvancedInfoDlg &adv, HWND dlg, const AdvInfoTexts &texts) {
+            HWND map = adv.map->Window();
+            auto tipAt = [&](int x, int y) {
+                SendMessageA(map, WM_MOUSEMOVE, 0, MAKELPARAM(x, y));
+                TOOLINFOA ti = {};
+                ti.cbSize = TTTOOLINFOA_V2_SIZE;
+                EXPECT_TRUE(SendMessageA(adv.map->Tooltip(), TTM_ENUMTOOLSA, 0,
+                                         reinterpret_cast<LPARAM>(&ti)));
+                // The A form gives no more than 80 characters under Wine.
+                wchar_t text[1024] = L"";
+                ti.lpszText = reinterpret_cast<char *>(text);
+                SendMessageW(adv.map->Tooltip(), TTM_GETTEXTW, 1024, reinterpret_cast<LPARAM>(&ti));
+                return Utf8(text);
+            };
+            // The blocks as the map lays them out.
+            std::vector<RECT> blocks;
+            for (const FlashMapShape &s : adv.map->Layout().shapes)
+                if (s.role == FLASHMAP_ROLE_IMAGE && s.block >= 0)
+                    blocks.push_back(
+                        {s.rect.x, s.rect.y, s.rect.x + s.rect.w, s.rect.y + s.rect.h});
+            ASSERT_EQ(blocks.size(), 3u);
+            for (size_t k = 0; k < 3; k++)
+                EXPECT_EQ(tipAt((blocks[k].left + blocks[k].right) / 2, blocks[k].top + 2),
+                          texts.images[k].segments[0] + "\n" + warnings[k]);
+            EXPECT_EQ(tipAt((blocks[0].right + blocks[1].left) / 2, blocks[0].top + 2),
+                      "Overlap at 0x28000-0x2FFFF of\nImage #0 \"A\", " +
+                          texts.images[0].segments[0] + "\nImage #1 \"B\", " +
+                          texts.images[1].segments[0]);
 
-        // Drawn into a bitmap as on the screen.
-        RECT client;
-        GetClientRect(map, &client);
-        HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
-        HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
-        HGDIOBJ old = SelectObject(mem, bitmap);
-        SendMessageA(map, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
-        // A left of the range it shares with B, B right of it.
-        const int y = (blocks[0].top + blocks[0].bottom) / 2;
-        EXPECT_EQ(GetPixel(mem, blocks[1].left - 3, y), RGB(0x3b, 0x76, 0xc4));
-        EXPECT_EQ(GetPixel(mem, blocks[0].right + 3, y), RGB(0x3f, 0xa3, 0x4d));
-        ReleaseDC(nullptr, screen);
-        SelectObject(mem, old);
-        DeleteObject(bitmap);
-        DeleteDC(mem);
+            // Drawn into a bitmap as on the screen.
+            RECT client;
+            GetClientRect(map, &client);
+            HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+            HBITMAP bitmap = CreateCompatibleBitmap(screen, client.right, client.bottom);
+            SelectObject(mem, bitmap);
+            SendMessageA(map, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(mem), PRF_CLIENT);
+            // A left of the range it shares with B, B right of it.
+            const int y = (blocks[0].top + blocks[0].bottom) / 2;
+            EXPECT_EQ(GetPixel(mem, blocks[1].left - 3, y), RGB(0x3b, 0x76, 0xc4));
+            EXPECT_EQ(GetPixel(mem, blocks[0].right + 3, y), RGB(0x3f, 0xa3, 0x4d));
+            ReleaseDC(nullptr, screen);
+            DeleteDC(mem);
+            DeleteObject(bitmap);
 
-        HWND tree = GetDlgItem(dlg, IDC_ADV_TREE);
-        HTREEITEM second = Next(tree, TVGN_NEXT, Next(tree, TVGN_ROOT));
-        SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(second));
-        std::vector<int> outlined;
-        for (const FlashMapShape &s : adv.map->Layout().shapes)
-            if (s.role == FLASHMAP_ROLE_HIGHLIGHT)
-                outlined.push_back(s.block);
-        EXPECT_EQ(outlined, std::vector<int>{1});
-    });
+            HWND tree = GetDlgItem(dlg, IDC_ADV_TREE);
+            HTREEITEM second = Next(tree, TVGN_NEXT, Next(tree, TVGN_ROOT));
+            SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(second));
+            std::vector<int> outlined;
+            for (const FlashMapShape &s : adv.map->Layout().shapes)
+                if (s.role == FLASHMAP_ROLE_HIGHLIGHT)
+                    outlined.push_back(s.block);
+            EXPECT_EQ(outlined, std::vector<int>{1});
+        });
 }

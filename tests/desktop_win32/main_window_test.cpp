@@ -5,7 +5,6 @@
 #include <shlobj.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -16,14 +15,11 @@
 #include "support/winerr.h"
 #include "tests/desktop_win32/win_ui_test.h"
 
-using Boxes = std::vector<std::pair<std::string, UINT>>;
-
 TEST(MainWindow, OpensWithItsTextsIconsAndFixedFrame)
 {
     theApp.lastPort = "COM7";
     CMirdelDlg dlg;
     std::vector<std::pair<int, std::string>> children;
-    LRESULT legalFont = 0, dialogFont = 0, big = 0, small = 0, maximise = 0, size = 0;
     WhenDialog([&](HWND w) {
         // The title as id 0, then the controls; pictures as "<icon>".
         children.emplace_back(0, WinText(w));
@@ -34,17 +30,18 @@ TEST(MainWindow, OpensWithItsTextsIconsAndFixedFrame)
                                   : SendMessageA(c, STM_GETICON, 0, 0) ? "<icon>"
                                                                        : "");
         }
-        legalFont = SendDlgItemMessageA(w, IDC_LEGAL, WM_GETFONT, 0, 0);
-        dialogFont = SendMessageA(w, WM_GETFONT, 0, 0);
-        maximise = GetMenuState(GetSystemMenu(w, FALSE), SC_MAXIMIZE, MF_BYCOMMAND);
-        size = GetMenuState(GetSystemMenu(w, FALSE), SC_SIZE, MF_BYCOMMAND);
-        big = SendMessageA(w, WM_GETICON, ICON_BIG, 0);
-        small = SendMessageA(w, WM_GETICON, ICON_SMALL, 0);
+        EXPECT_NE(SendDlgItemMessageA(w, IDC_LEGAL, WM_GETFONT, 0, 0),
+                  SendMessageA(w, WM_GETFONT, 0, 0)); // the small font
+        for (UINT command : {SC_MAXIMIZE, SC_SIZE})   // not in the system menu
+            EXPECT_EQ(GetMenuState(GetSystemMenu(w, FALSE), command, MF_BYCOMMAND), UINT(-1));
+        HICON big = dlg.LargeIcon(), small = dlg.SmallIcon();
+        EXPECT_TRUE(big && small);
+        EXPECT_EQ(SendMessageA(w, WM_GETICON, ICON_BIG, 0), LRESULT(big));
+        EXPECT_EQ(SendMessageA(w, WM_GETICON, ICON_SMALL, 0), LRESULT(small));
         WinClick(w, IDC_CLOSE);
     });
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
     EXPECT_TRUE(WinAllDialogsSeen());
-
     const std::vector<std::pair<int, std::string>> want = {
         {0, "Mirdel"},
         {-1, "<icon>"},
@@ -58,64 +55,7 @@ TEST(MainWindow, OpensWithItsTextsIconsAndFixedFrame)
         {IDC_CLOSE, "&Close"},
         {IDC_HELP_BUTTON, "&Help"}};
     EXPECT_EQ(children, want);
-    EXPECT_NE(legalFont, dialogFont);                               // the small font
-    EXPECT_TRUE(maximise == LRESULT(UINT(-1)) && size == maximise); // not in the system menu
-    EXPECT_TRUE(big && big == LRESULT(dlg.LargeIcon()) && small &&
-                small == LRESULT(dlg.SmallIcon()));
     EXPECT_EQ(theApp.lastPort, "");
-}
-
-TEST(MainWindow, HelpWithoutItsFilesShowsTwoErrorBoxesInTurn)
-{
-    char program[1024] = "";
-    GetModuleFileNameA(nullptr, program, sizeof program);
-    const std::string dir = HelpDirectoryOf(program);
-
-    Boxes boxes;
-    auto record = [&boxes](HWND box) {
-        boxes.emplace_back(WinBoxText(box), WinBoxIcon(box));
-        EndDialog(box, IDOK);
-    };
-    CMirdelDlg dlg;
-    WhenDialog([&](HWND w) {
-        WinClick(w, IDC_HELP_BUTTON);
-        WinClick(w, IDC_CLOSE);
-    });
-    WhenDialog(record);
-    WhenDialog(record);
-    dlg.DoModal();
-    EXPECT_TRUE(WinAllDialogsSeen());
-
-    const std::string missing = WinErrStr(ERROR_FILE_NOT_FOUND);
-    const Boxes want = {
-        {"Error opening PDF help file:\n\n" + dir + HELP_PDF_FILE + "\n\n" + missing, MB_ICONSTOP},
-        {"Error opening TXT help file:\n\n" + dir + HELP_TXT_FILE + "\n\n" + missing, MB_ICONSTOP},
-    };
-    EXPECT_EQ(boxes, want);
-}
-
-// Without a command-line file, Upload asks in the file dialog; cancelling
-// it leaves the main window as it was, with no message.
-TEST(MainWindow, UploadAsksForTheFileAndCancelDoesNothing)
-{
-    theApp.haveFirmwareArg = false;
-    CMirdelDlg dlg;
-    std::string title;
-    char filter[256] = "";
-    WhenDialog([&](HWND w) {
-        WinClick(w, IDC_UPLOAD);
-        WinClick(w, IDC_CLOSE);
-    });
-    WhenDialog([&](HWND files) {
-        title = WinText(files);
-        // The first entry of the explorer dialog's type box (cmb1).
-        SendDlgItemMessageA(files, 0x470, CB_GETLBTEXT, 0, reinterpret_cast<LPARAM>(filter));
-        SendMessageA(files, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_EQ(dlg.DoModal(), IDCANCEL);
-    EXPECT_TRUE(WinAllDialogsSeen());
-    EXPECT_EQ(title, MIRDEL_FILE_DIALOG_TITLE);
-    EXPECT_STREQ(filter, "Varno Firmware Files (*.srec)");
 }
 
 // The program itself: start-up opens the log, shows the main window, and
@@ -141,15 +81,13 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     HWND found = nullptr;
     WinPump(20000,
             [&] { return (found = FindWindowA("#32770", "Mirdel")) && IsWindowVisible(found); });
-    std::string upload = WinItemText(found, IDC_UPLOAD);
+    EXPECT_EQ(WinItemText(found, IDC_UPLOAD), "&Upload");
     PostMessageA(found, WM_CLOSE, 0, 0);
     DWORD status = 99;
     WaitForSingleObject(pi.hProcess, 20000);
     GetExitCodeProcess(pi.hProcess, &status);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
-
-    EXPECT_EQ(upload, "&Upload");
     EXPECT_EQ(status, 0u);
     std::stringstream text;
     text << std::ifstream(log).rdbuf();
@@ -160,26 +98,41 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     DeleteFileA(log.c_str());
 }
 
-// A file that cannot be analysed, from the command line (on every click,
-// no file dialog) or dropped on the window (once the drop has returned):
-// the analysis' error box over the main window.
-TEST(MainWindow, UnreadableFirmwareGivesTheAnalysisBox)
+// What the main window's buttons open: Help without its files, two error
+// boxes in turn; Upload without a command-line file, the file dialog
+// (cancelling it leaves the window as it was, with no message); a file
+// that cannot be analysed, from the command line (on every click of
+// Upload) or dropped on the window (once the drop has returned), the
+// analysis' error box.
+TEST(MainWindow, ErrorBoxes)
 {
+    char program[1024] = "";
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    const std::string dir = HelpDirectoryOf(program), missing = WinErrStr(ERROR_FILE_NOT_FOUND);
     const std::string bad = "mirdel-bad.srec"; // in the current directory
     std::ofstream(bad) << "S1FF0000\n";
+    const std::string analysis = "Error while checking the firmware file:\n\n"; // how it starts
     const struct {
-        std::string path;
-        int clicks; // of Upload; 0: dropped
-    } cases[] = {{"Z:\\nonexistent\\gone.srec", 2}, {bad, 0}};
+        std::string path;   // the command line's file, or the one dropped
+        int button, clicks; // clicks of button; none: path dropped
+        std::vector<std::string> boxes;
+    } cases[] = {{"",
+                  IDC_HELP_BUTTON,
+                  1,
+                  {"Error opening PDF help file:\n\n" + dir + HELP_PDF_FILE + "\n\n" + missing,
+                   "Error opening TXT help file:\n\n" + dir + HELP_TXT_FILE + "\n\n" + missing}},
+                 {"", IDC_UPLOAD, 1, {MIRDEL_FILE_DIALOG_TITLE "\nVarno Firmware Files (*.srec)"}},
+                 {"Z:\\nonexistent\\gone.srec", IDC_UPLOAD, 2, {analysis, analysis}},
+                 {bad, 0, 0, {analysis}}};
     for (const auto &c : cases) {
-        theApp.haveFirmwareArg = c.clicks > 0;
+        theApp.haveFirmwareArg = c.clicks > 0 && !c.path.empty();
         theApp.firmwareArg = c.path;
         CMirdelDlg dlg;
-        Boxes boxes;
-        bool overMain = true, afterDrop = true;
+        std::vector<std::string> boxes;
+        bool afterDrop = true;
         WhenDialog([&](HWND w) {
             for (int i = 0; i < c.clicks; i++)
-                WinClick(w, IDC_UPLOAD);
+                WinClick(w, c.button);
             if (c.clicks == 0) { // one file, as the shell hands it over
                 HGLOBAL drop = GlobalAlloc(GHND, sizeof(DROPFILES) + c.path.size() + 2);
                 auto *files = static_cast<DROPFILES *>(GlobalLock(drop));
@@ -192,18 +145,28 @@ TEST(MainWindow, UnreadableFirmwareGivesTheAnalysisBox)
             }
             WinClick(w, IDC_CLOSE);
         });
-        for (int i = 0; i < std::max(c.clicks, 1); i++)
+        for (size_t i = 0; i < c.boxes.size(); i++)
             WhenDialog([&](HWND box) {
-                boxes.emplace_back(WinBoxText(box).substr(0, 41), WinBoxIcon(box));
-                overMain = overMain && GetWindow(box, GW_OWNER) == dlg.Window();
+                if (c.button == IDC_UPLOAD && c.path.empty()) {
+                    // The title, and the first entry of its type box (cmb1).
+                    char filter[256] = "";
+                    SendDlgItemMessageA(box, 0x470, CB_GETLBTEXT, 0,
+                                        reinterpret_cast<LPARAM>(filter));
+                    boxes.push_back(WinText(box) + "\n" + filter);
+                    SendMessageA(box, WM_COMMAND, IDCANCEL, 0);
+                    return;
+                }
+                std::string text = WinBoxText(box);
+                boxes.push_back(c.button == IDC_HELP_BUTTON ? text
+                                                            : text.substr(0, analysis.size()));
+                EXPECT_EQ(WinBoxIcon(box), UINT(MB_ICONSTOP)) << text;
+                EXPECT_EQ(GetWindow(box, GW_OWNER), dlg.Window()) << text;
                 EndDialog(box, IDOK);
             });
-        dlg.DoModal();
+        EXPECT_EQ(dlg.DoModal(), IDCANCEL);
         EXPECT_TRUE(WinAllDialogsSeen()) << c.path;
-        EXPECT_EQ(boxes, Boxes(std::max(c.clicks, 1),
-                               {"Error while checking the firmware file:\n\n", MB_ICONSTOP}))
-            << c.path;
-        EXPECT_TRUE(overMain && afterDrop) << c.path;
+        EXPECT_EQ(boxes, c.boxes);
+        EXPECT_TRUE(afterDrop) << c.path;
     }
     theApp.haveFirmwareArg = false;
     DeleteFileA(bad.c_str());

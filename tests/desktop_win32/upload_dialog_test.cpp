@@ -26,16 +26,10 @@ const int kNumber[3] = {IDC_UPLOAD_PERCENT, IDC_FLASH_PERCENT, IDC_VERIFY_PERCEN
 const int kBar[3] = {IDC_UPLOAD_BAR, IDC_FLASH_BAR, IDC_VERIFY_BAR};
 const char *const kPlain[3] = {" Uploading", " Writing to flash memory", " Verifying"};
 
-std::string TempFolder()
+std::string TempFolder() // without its closing backslash
 {
-    static std::string folder;
-    if (folder.empty()) {
-        char tmp[MAX_PATH];
-        GetTempPathA(sizeof tmp, tmp);
-        folder = std::string(tmp) + "mirdel-upload-" + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
-    }
-    return folder;
+    char tmp[MAX_PATH];
+    return std::string(tmp, GetTempPathA(sizeof tmp, tmp) - 1);
 }
 
 // The images as a file; a size pads it with comment lines to that many
@@ -52,20 +46,6 @@ std::string FirmwareFile(const std::string &name,
     std::string path = TempFolder() + "\\" + name;
     std::ofstream(path, std::ios::binary) << text;
     return path;
-}
-
-// One image at base of bytes in records of 32.
-std::vector<std::string> Image(uint32_t base, size_t bytes)
-{
-    char name[16];
-    std::snprintf(name, sizeof name, "0x%X", base);
-    std::vector<std::string> lines{S0(name)};
-    for (size_t off = 0; off < bytes; off += 32)
-        lines.push_back(
-            Record('2', static_cast<uint32_t>(base + off),
-                   Bytes(std::min<size_t>(32, bytes - off), static_cast<uint8_t>(off))));
-    lines.push_back(Record('9', 0, {}));
-    return lines;
 }
 
 // What the three progress groups show.
@@ -90,16 +70,11 @@ Groups Shown(HWND dlg)
     return s;
 }
 
-int DefaultButton(HWND dlg)
-{
-    return LOWORD(SendMessageA(dlg, DM_GETDEFID, 0, 0));
-}
-
 void ExpectIdle(HWND dlg)
 {
     EXPECT_EQ(WinText(dlg), "Upload");
     EXPECT_EQ(WinItemText(dlg, IDC_CANCEL_STOP), "&Cancel");
-    EXPECT_EQ(DefaultButton(dlg), IDC_START);
+    EXPECT_EQ(LOWORD(SendMessageA(dlg, DM_GETDEFID, 0, 0)), IDC_START);
     for (int id : {IDC_START, IDC_CANCEL_STOP, IDC_PORT, IDC_ADVANCED, IDC_VERIFY})
         EXPECT_TRUE(IsWindowEnabled(GetDlgItem(dlg, id))) << id;
     Groups s = Shown(dlg);
@@ -116,23 +91,18 @@ TEST(UploadDialog, ShowsTheFile)
     theApp.lastPort = "TTYS0";
     std::string path = FirmwareFile("fw.srec", {Image(0x1000, 64)}, 1536);
     // Written just now: the Modified field shows today in the user's format.
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     char date[64] = "";
-    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &now, nullptr, date, sizeof date);
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
 
     CDownloadDlg dlg(nullptr);
     ASSERT_EQ(dlg.ScanFile(path.c_str()), 1);
     WhenDialog([&](HWND w) {
-        EXPECT_EQ(WinText(w), "Upload");
         EXPECT_EQ(WinItemText(w, IDC_FILE_NAME), "fw.srec");
         EXPECT_EQ(WinItemText(w, IDC_LOCATION), TempFolder());
         EXPECT_EQ(WinItemText(w, IDC_SIZE),
                   std::string("1.50 KiB (") + IntStrGroup(1536) + " Bytes)");
         EXPECT_EQ(WinItemText(w, IDC_MODIFIED).rfind(std::string(date) + ", ", 0), 0u);
-        // The last port is selected without regard to case.
-        HWND box = GetDlgItem(w, IDC_PORT);
-        EXPECT_EQ(WinText(box), "ttyS0");
+        EXPECT_EQ(WinItemText(w, IDC_PORT), "ttyS0"); // the last port, in any case
         EXPECT_EQ(IsDlgButtonChecked(w, IDC_VERIFY), UINT(BST_CHECKED));
         ExpectIdle(w);
         // The animation is loaded: it plays its frames once.
@@ -140,33 +110,32 @@ TEST(UploadDialog, ShowsTheFile)
         SendDlgItemMessageA(w, IDC_ANIMATION, ACM_STOP, 0, 0);
 
         // The tooltips: what the field shows.
-        const struct {
-            int id;
-            std::string text;
-        } tips[] = {{IDC_LOCATION, dlg.location},
-                    {IDC_SIZE, dlg.sizeText},
-                    {IDC_MODIFIED, dlg.modifiedText},
-                    {IDC_FILE_NAME, ""}};
-        for (const auto &t : tips) {
-            NMTTDISPINFOA request = {};
-            request.hdr.code = TTN_NEEDTEXTA;
-            request.hdr.idFrom = reinterpret_cast<UINT_PTR>(GetDlgItem(w, t.id));
-            request.uFlags = TTF_IDISHWND;
+        const std::pair<int, std::string> tips[] = {{IDC_LOCATION, dlg.location},
+                                                    {IDC_SIZE, dlg.sizeText},
+                                                    {IDC_MODIFIED, dlg.modifiedText},
+                                                    {IDC_FILE_NAME, ""}};
+        for (const auto &[id, text] : tips) {
+            NMTTDISPINFOA request = {
+                {nullptr, reinterpret_cast<UINT_PTR>(GetDlgItem(w, id)), TTN_NEEDTEXTA},
+                nullptr,
+                "",
+                nullptr,
+                TTF_IDISHWND,
+                0};
             EXPECT_TRUE(dlg.OnToolTipNeedText(&request.hdr));
-            EXPECT_EQ(std::string(request.lpszText), t.text) << t.id;
+            EXPECT_EQ(std::string(request.lpszText), text) << id;
         }
 
         // Verify hides its group and shows it again.
         for (bool checked : {false, true}) {
             SendDlgItemMessageA(w, IDC_VERIFY, BM_CLICK, 0, 0);
-            EXPECT_EQ(IsDlgButtonChecked(w, IDC_VERIFY) == BST_CHECKED, checked);
             for (int id : {IDC_VERIFY_BAR, IDC_VERIFY_LABEL, IDC_VERIFY_SIGN, IDC_VERIFY_PERCENT})
                 EXPECT_TRUE(!IsWindowVisible(GetDlgItem(w, id)) == !checked &&
                             !IsWindowEnabled(GetDlgItem(w, id)) == !checked);
         }
 
         // Cancel while idle closes the dialog and keeps the port's name.
-        SetWindowTextA(box, "ttyUSB9");
+        SetDlgItemTextA(w, IDC_PORT, "ttyUSB9");
         WinClick(w, IDC_CANCEL_STOP);
     });
     EXPECT_EQ(dlg.DoModal(), IDCANCEL);
@@ -183,34 +152,30 @@ TEST(UploadDialog, ErrorBoxes)
     bad[1].back() = bad[1].back() == '0' ? '1' : '0';
     std::string missing = TempFolder() + "\\missing.srec";
     const struct {
-        std::string file, port, prefix, contains;
-        bool question; // Yes and No, No the default; answered No
+        std::string file, port, prefix;
+        bool question = false; // Yes and No, No the default; answered No
+        std::string contains = "";
     } cases[] = {
         {FirmwareFile("badsum.srec", {bad}), "",
          "Error while checking the firmware file:\n\n'" + bad[1] + "':\n- incorrect checksum (0x" +
              bad[1].substr(bad[1].size() - 2) + "), should be 0x" +
-             good[1].substr(good[1].size() - 2),
-         "", false},
-        {missing, "", "Error while checking the firmware file:\n\n" + missing + "\n\n- ", "",
-         false},
+             good[1].substr(good[1].size() - 2)},
+        {missing, "", "Error while checking the firmware file:\n\n" + missing + "\n\n- "},
         {FirmwareFile("overlap.srec", {Image(0x1000, 16), Image(0x1008, 16)}), "COM9",
          "ERROR:\n\nSegment #0 of image #0 (0x1000~0x1010) overlaps\nsegment #0 of image #1 "
-         "(0x1008~0x1018)\n",
-         "", false},
+         "(0x1008~0x1018)\n"},
         {FirmwareFile("high.srec", {Image(0xEFFF0, 17)}), "COM9",
-         "WARNING:\nThe selected firmware exceeds the highest possible flash address", "", true},
+         "WARNING:\nThe selected firmware exceeds the highest possible flash address", true},
         {FirmwareFile("ok.srec", {Image(0x1000, 16)}), "COM9",
-         "Cannot open serial port:\n\nCOM9: ", "<ERROR_FILE_NOT_FOUND>", false},
-    };
+         "Cannot open serial port:\n\nCOM9: ", false, "<ERROR_FILE_NOT_FOUND>"}};
     for (const auto &c : cases) {
-        std::string text;
-        UINT icon = 0;
-        bool noIsDefault = false;
         auto box = [&](HWND b) {
-            text = WinBoxText(b);
-            icon = WinBoxIcon(b);
-            noIsDefault =
-                (GetWindowLongA(GetDlgItem(b, IDNO), GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+            std::string text = WinBoxText(b);
+            EXPECT_EQ(text.rfind(c.prefix, 0), 0u) << text;
+            EXPECT_NE(text.find(c.contains), std::string::npos) << text;
+            EXPECT_EQ(WinBoxIcon(b), UINT(MB_ICONSTOP)) << text;
+            LONG no = GetWindowLongA(GetDlgItem(b, IDNO), GWL_STYLE);
+            EXPECT_EQ((no & BS_TYPEMASK) == BS_DEFPUSHBUTTON, c.question) << text;
             EndDialog(b, c.question ? IDNO : IDOK);
         };
         CDownloadDlg dlg(nullptr);
@@ -228,11 +193,7 @@ TEST(UploadDialog, ErrorBoxes)
             WhenDialog(box);
             EXPECT_EQ(dlg.DoModal(), IDCANCEL);
         }
-        EXPECT_TRUE(WinAllDialogsSeen());
-        EXPECT_EQ(text.rfind(c.prefix, 0), 0u) << text;
-        EXPECT_NE(text.find(c.contains), std::string::npos) << text;
-        EXPECT_EQ(icon, UINT(MB_ICONSTOP)) << text;
-        EXPECT_EQ(noIsDefault, c.question) << text;
+        EXPECT_TRUE(WinAllDialogsSeen()) << c.prefix;
     }
 }
 
@@ -259,9 +220,8 @@ TEST(UploadDialog, Runs)
         std::set<std::string> labels[3];
         bool boldSeen[3] = {}, noteAtBox = false, grownAtBox = false;
         Groups atStop, atBox;
-        std::string text;
-        UINT icon = 0;
-        RECT idle = {};
+        std::pair<std::string, UINT> box;
+        RECT idle = {}, now;
         auto note = [&] { return GetDlgItem(dlg.Window(), IDC_GROUP_NOTE + RUN_GROUP_FLASH); };
         WhenDialog([&](HWND w) {
             GetWindowRect(w, &idle);
@@ -270,7 +230,7 @@ TEST(UploadDialog, Runs)
             // The running state is in place at once; Close is refused.
             EXPECT_EQ(WinText(w), "Uploading...");
             EXPECT_EQ(WinItemText(w, IDC_CANCEL_STOP), "Sto&p");
-            EXPECT_EQ(DefaultButton(w), IDC_CANCEL_STOP);
+            EXPECT_EQ(LOWORD(SendMessageA(w, DM_GETDEFID, 0, 0)), IDC_CANCEL_STOP);
             for (int id : {IDC_START, IDC_PORT, IDC_ADVANCED, IDC_VERIFY})
                 EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, id))) << id;
             SendMessageA(w, WM_CLOSE, 0, 0);
@@ -292,27 +252,23 @@ TEST(UploadDialog, Runs)
             EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_STOP)));
             WinPump(60000, [&] { return !dlg.Running(); });
             ExpectIdle(w);
-            RECT now;
             GetWindowRect(w, &now);
             EXPECT_TRUE(EqualRect(&now, &idle) && !IsWindowVisible(note()));
             WinClick(w, IDC_CANCEL_STOP);
         });
         WhenDialog(
             [&](HWND b) {
-                text = WinBoxText(b);
-                icon = WinBoxIcon(b);
+                box = {WinBoxText(b), WinBoxIcon(b)};
                 atBox = Shown(dlg.Window());
                 noteAtBox = IsWindowVisible(note());
-                RECT r;
-                GetWindowRect(dlg.Window(), &r);
-                grownAtBox = r.bottom - r.top > idle.bottom - idle.top;
+                GetWindowRect(dlg.Window(), &now);
+                grownAtBox = now.bottom - now.top > idle.bottom - idle.top;
                 EndDialog(b, IDOK);
             },
             60000);
         EXPECT_EQ(dlg.DoModal(), c.stopIn < 0 ? IDOK : IDCANCEL);
         EXPECT_TRUE(WinAllDialogsSeen());
-        EXPECT_EQ(text, c.text);
-        EXPECT_EQ(icon, c.icon);
+        EXPECT_EQ(box, std::pair(c.text, c.icon));
         for (int g = 0; g < 3; g++) {
             std::string done = std::string(kPlain[g]) + " ... done.";
             if (c.stopIn < 0) {

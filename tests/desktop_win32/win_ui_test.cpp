@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <deque>
 #include <vector>
@@ -10,23 +11,17 @@
 namespace
 {
 
-struct Pending {
-    std::function<void(HWND)> handler;
-    UINT_PTR timer = 0;
-};
-
-std::deque<Pending> win_pending;
-HHOOK win_hook;
+// The queued handlers, each with its time-out timer.
+std::deque<std::pair<std::function<void(HWND)>, UINT_PTR>> win_pending;
 std::vector<HWND> win_seen; // dialogs already handed to a handler
+HWND win_answering;
 
-bool win_is_dialog(HWND w)
+bool win_is_class(HWND w, const char *name)
 {
     char cls[64] = "";
     GetClassNameA(w, cls, sizeof cls);
-    return std::string(cls) == "#32770";
+    return lstrcmpiA(cls, name) == 0;
 }
-
-HWND win_answering;
 
 void CALLBACK win_run_handler(HWND, UINT, UINT_PTR timer, DWORD)
 {
@@ -43,14 +38,14 @@ void CALLBACK win_run_handler(HWND, UINT, UINT_PTR timer, DWORD)
     waits = 0;
     HWND dialog = win_answering;
     win_answering = nullptr;
-    Pending p = std::move(win_pending.front());
+    auto [handler, timeout] = std::move(win_pending.front());
     win_pending.pop_front();
-    KillTimer(nullptr, p.timer);
+    KillTimer(nullptr, timeout);
     std::string title = WinText(dialog);
     // scripts/screenshots takes its pictures meanwhile.
     if (const char *hold = getenv("MIRDEL_TEST_HOLD_MS"))
         WinPump(atoi(hold));
-    p.handler(dialog);
+    handler(dialog);
     if (IsWindow(dialog) && IsWindowVisible(dialog)) {
         ADD_FAILURE() << "the window \"" << title << "\" is still open after its handler";
         EndDialog(dialog, IDCANCEL);
@@ -60,63 +55,37 @@ void CALLBACK win_run_handler(HWND, UINT, UINT_PTR timer, DWORD)
 void CALLBACK win_time_out(HWND, UINT, UINT_PTR timer, DWORD)
 {
     KillTimer(nullptr, timer);
-    for (auto it = win_pending.begin(); it != win_pending.end(); ++it) {
-        if (it->timer != timer)
-            continue;
-        win_pending.erase(it);
-        HWND active = GetActiveWindow();
-        ADD_FAILURE() << "no dialog came for a queued handler; active: \"" << WinText(active)
-                      << "\"";
-        if (active && win_is_dialog(active))
-            EndDialog(active, IDCANCEL);
+    auto it = std::find_if(win_pending.begin(), win_pending.end(),
+                           [&](const auto &p) { return p.second == timer; });
+    if (it == win_pending.end())
         return;
-    }
+    win_pending.erase(it);
+    HWND active = GetActiveWindow();
+    ADD_FAILURE() << "no dialog came for a queued handler; active: \"" << WinText(active) << "\"";
+    if (active && win_is_class(active, "#32770"))
+        EndDialog(active, IDCANCEL);
 }
 
 LRESULT CALLBACK win_cbt(int code, WPARAM wp, LPARAM lp)
 {
-    if (code == HCBT_ACTIVATE) {
-        HWND w = reinterpret_cast<HWND>(wp);
-        bool known = false;
-        for (HWND s : win_seen)
-            known = known || s == w;
-        if (!known && win_is_dialog(w) && !win_pending.empty() && !win_answering) {
-            win_seen.push_back(w);
-            win_answering = w;
-            // From the dialog's own loop, once it is up.
-            SetTimer(nullptr, 0, 0, win_run_handler);
-        }
+    HWND w = reinterpret_cast<HWND>(wp);
+    if (code == HCBT_ACTIVATE && !win_pending.empty() && !win_answering &&
+        win_is_class(w, "#32770") &&
+        std::find(win_seen.begin(), win_seen.end(), w) == win_seen.end()) {
+        win_seen.push_back(w);
+        win_answering = w;
+        // From the dialog's own loop, once it is up.
+        SetTimer(nullptr, 0, 0, win_run_handler);
     }
-    return CallNextHookEx(win_hook, code, wp, lp);
+    return CallNextHookEx(nullptr, code, wp, lp);
 }
 
-// Common controls once, and the hook on the test's thread.
-class WinUiEnvironment : public testing::Environment
-{
-  public:
-    void SetUp() override
-    {
-        INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
-        InitCommonControlsEx(&icc);
-        win_hook = SetWindowsHookExA(WH_CBT, win_cbt, nullptr, GetCurrentThreadId());
-    }
-    void TearDown() override { UnhookWindowsHookEx(win_hook); }
-};
-
-const testing::Environment *const win_env = testing::AddGlobalTestEnvironment(new WinUiEnvironment);
-
-// The first static control of a message box that shows an icon.
-HWND win_box_icon_control(HWND box)
-{
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        char cls[32] = "";
-        GetClassNameA(c, cls, sizeof cls);
-        if (lstrcmpiA(cls, "Static") == 0 &&
-            (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-            return c;
-    }
-    return nullptr;
-}
+// Common controls once, and the hook on the test's (the main) thread.
+const HHOOK win_hook = [] {
+    INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+    return SetWindowsHookExA(WH_CBT, win_cbt, nullptr, GetCurrentThreadId());
+}();
 
 } // namespace
 
@@ -128,8 +97,7 @@ std::string WinText(HWND window)
     std::string text(static_cast<size_t>(n) + 1, '\0');
     // The length may be more than the text (a window of another process,
     // a text of wide characters): what was copied counts.
-    n = GetWindowTextA(window, text.data(), n + 1);
-    text.resize(static_cast<size_t>(n));
+    text.resize(static_cast<size_t>(GetWindowTextA(window, text.data(), n + 1)));
     return text;
 }
 
@@ -140,40 +108,27 @@ std::string WinItemText(HWND dialog, int id)
 
 std::string WinBoxText(HWND box)
 {
-    // Windows gives the text the id 0xFFFF, Wine 100; else the longest
-    // text that is not a button's.
-    for (int id : {0xFFFF, 100}) {
-        HWND c = GetDlgItem(box, id);
-        char cls[32] = "";
-        if (c && GetClassNameA(c, cls, sizeof cls) && lstrcmpiA(cls, "Static") == 0)
-            return WinText(c);
-    }
+    // The longest text that is not a button's (the icon's has none).
     std::string best;
-    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-        char cls[32] = "";
-        GetClassNameA(c, cls, sizeof cls);
-        if (lstrcmpiA(cls, "Static") == 0 && WinText(c).size() > best.size())
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        if (win_is_class(c, "Static") && WinText(c).size() > best.size())
             best = WinText(c);
-    }
     return best;
 }
 
 UINT WinBoxIcon(HWND box)
 {
-    HWND c = win_box_icon_control(box);
-    if (!c)
-        return 0;
-    HICON shown = reinterpret_cast<HICON>(SendMessageA(c, STM_GETICON, 0, 0));
-    struct {
-        LPCSTR id;
-        UINT style;
-    } const icons[] = {{IDI_HAND, MB_ICONSTOP},
-                       {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
-                       {IDI_ASTERISK, MB_ICONINFORMATION},
-                       {IDI_QUESTION, MB_ICONQUESTION}};
-    for (const auto &i : icons)
-        if (shown && shown == LoadIconA(nullptr, i.id))
-            return i.style;
+    HICON shown = nullptr;
+    for (HWND c = GetWindow(box, GW_CHILD); c && !shown; c = GetWindow(c, GW_HWNDNEXT))
+        if (win_is_class(c, "Static") && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            shown = reinterpret_cast<HICON>(SendMessageA(c, STM_GETICON, 0, 0));
+    const std::pair<LPCSTR, UINT> icons[] = {{IDI_HAND, MB_ICONSTOP},
+                                             {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
+                                             {IDI_ASTERISK, MB_ICONINFORMATION},
+                                             {IDI_QUESTION, MB_ICONQUESTION}};
+    for (const auto &[id, style] : icons)
+        if (shown && shown == LoadIconA(nullptr, id))
+            return style;
     return 0;
 }
 
@@ -185,10 +140,8 @@ void WinClick(HWND dialog, int id)
 
 void WhenDialog(std::function<void(HWND)> handler, int timeoutMs)
 {
-    Pending p;
-    p.handler = std::move(handler);
-    p.timer = SetTimer(nullptr, 0, static_cast<UINT>(timeoutMs), win_time_out);
-    win_pending.push_back(std::move(p));
+    win_pending.emplace_back(std::move(handler),
+                             SetTimer(nullptr, 0, static_cast<UINT>(timeoutMs), win_time_out));
 }
 
 bool WinAllDialogsSeen()
@@ -199,9 +152,7 @@ bool WinAllDialogsSeen()
 void WinPump(int ms, const std::function<bool()> &done)
 {
     DWORD end = GetTickCount() + static_cast<DWORD>(ms);
-    while (static_cast<LONG>(end - GetTickCount()) > 0) {
-        if (done && done())
-            return;
+    while (static_cast<LONG>(end - GetTickCount()) > 0 && !(done && done())) {
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);

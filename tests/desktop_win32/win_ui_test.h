@@ -12,8 +12,7 @@
 std::string WinText(HWND window);
 std::string WinItemText(HWND dialog, int id);
 
-// A message box's text, and its icon: MB_ICONSTOP, MB_ICONEXCLAMATION,
-// MB_ICONINFORMATION, MB_ICONQUESTION, or 0 when it shows none of them.
+// A message box's text, and its icon (MB_ICONSTOP, ... or 0).
 std::string WinBoxText(HWND box);
 UINT WinBoxIcon(HWND box);
 
@@ -21,11 +20,10 @@ UINT WinBoxIcon(HWND box);
 void WinClick(HWND dialog, int id);
 
 // Queues handler for the next dialog (or message box) that becomes active
-// on this thread. The handler runs from the dialog's own message loop; it
-// must end the dialog. The test fails, naming the window, when the dialog
-// is still open after its handler, and when no dialog has come within
-// timeoutMs of this call (the window then active is closed, so that the
-// test goes on). Handlers run in the order they were queued.
+// on this thread, once it shows (after MIRDEL_TEST_HOLD_MS when set). The
+// handler must end the dialog. The test fails when the dialog is still open
+// after its handler, and when none has come within timeoutMs (the active
+// dialog is then closed). Handlers run in the order they were queued.
 void WhenDialog(std::function<void(HWND)> handler, int timeoutMs = 20000);
 
 // True when every queued handler has had its dialog.

@@ -1,6 +1,7 @@
 // Builds S-record lines with a correct count and checksum for the tests.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -37,4 +38,20 @@ inline std::vector<uint8_t> Bytes(size_t n, uint8_t first = 0)
     for (size_t i = 0; i < n; i++)
         v[i] = static_cast<uint8_t>(first + i);
     return v;
+}
+
+// An image named by its base address (and name) of bytes counting up, at
+// load (else at base) in records of 32.
+inline std::vector<std::string> Image(uint32_t base, size_t bytes, const char *name = "",
+                                      int64_t load = -1)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "0x%X%s%s", base, *name ? " " : "", name);
+    std::vector<std::string> lines{S0(text)};
+    for (size_t off = 0; off < bytes; off += 32)
+        lines.push_back(
+            Record('2', static_cast<uint32_t>((load < 0 ? base : load) + off),
+                   Bytes(std::min<size_t>(32, bytes - off), static_cast<uint8_t>(off))));
+    lines.push_back(Record('9', 0, {}));
+    return lines;
 }
