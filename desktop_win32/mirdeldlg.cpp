@@ -203,9 +203,12 @@ void CMirdelDlg::OnHelpButton()
 {
     char program[MIRDELDLG_MODULE_NAME_SIZE] = "";
     GetModuleFileNameA(nullptr, program, sizeof program);
-    auto open = [](const std::string &file) {
-        return PlatOpenDocument(file.c_str(), MIRDELDLG_HELP_OPEN_WAIT_MS) == 1;
+    // The PDF opens maximised, the text file as its viewer likes.
+    auto open = [](bool maximised) {
+        return [maximised](const std::string &file) {
+            return PlatOpenDocument(file.c_str(), MIRDELDLG_HELP_OPEN_WAIT_MS, maximised) == 1;
+        };
     };
-    HelpOpen(HelpDirectoryOf(program), open, open,
+    HelpOpen(HelpDirectoryOf(program), open(true), open(false),
              [this](const std::string &text) { AppMessageBox(hwnd_, text, MB_ICONSTOP); });
 }

@@ -12,4 +12,6 @@ bool PlatHaveGraphicalSession();
 // starting after waitMs milliseconds), 0 when none takes it (no opener
 // either), -1 when no process could be started; for 0 and -1 the thread's
 // last system error is set.
-int PlatOpenDocument(const char *path, int waitMs);
+// maximised asks for the viewer's window to open maximised where the
+// desktop can say so (Windows).
+int PlatOpenDocument(const char *path, int waitMs, bool maximised = false);

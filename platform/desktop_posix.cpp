@@ -25,7 +25,7 @@ bool PlatHaveGraphicalSession()
     return false;
 }
 
-int PlatOpenDocument(const char *path, int waitMs)
+int PlatOpenDocument(const char *path, int waitMs, bool /*maximised*/)
 {
     pid_t pid = fork();
     if (pid < 0) {

@@ -10,10 +10,10 @@ bool PlatHaveGraphicalSession()
     return true;
 }
 
-int PlatOpenDocument(const char *path, int /*waitMs*/)
+int PlatOpenDocument(const char *path, int /*waitMs*/, bool maximised)
 {
-    INT_PTR r = reinterpret_cast<INT_PTR>(
-        ShellExecuteA(nullptr, "open", path, nullptr, nullptr, SW_SHOWMAXIMIZED));
+    INT_PTR r = reinterpret_cast<INT_PTR>(ShellExecuteA(
+        nullptr, "open", path, nullptr, nullptr, maximised ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL));
     if (r > 32)
         return 1;
     SetLastError(static_cast<DWORD>(r));
