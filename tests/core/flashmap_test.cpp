@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -23,18 +24,13 @@ struct Want {
     uint64_t end;
     bool overlaps, beyond;
 };
-struct Shared {
-    size_t first, second;
-    uint32_t start;
-    uint64_t end;
-};
 struct Case {
     const char *name;
     std::vector<Img> images;
     uint64_t top;
     std::vector<Want> blocks;
-    std::string text; // 30 cells
-    std::vector<Shared> overlaps = {};
+    std::string text;                                   // 30 cells
+    std::vector<std::array<uint64_t, 4>> overlaps = {}; // first, second, start, end
     // At kWidths, when given: row 0's labels, " /", row 1's.
     std::vector<std::string> labels = {};
 };
@@ -154,14 +150,10 @@ TEST(FlashMap, BlocksWarningsAndText)
             EXPECT_DOUBLE_EQ(b.to, (double)w.end / (double)c.top);
         }
         EXPECT_EQ(FlashMapText(map, 30), c.text);
-        ASSERT_EQ(map.overlaps.size(), c.overlaps.size());
-        for (size_t o = 0; o < c.overlaps.size(); o++) {
-            const FlashMapOverlap &v = map.overlaps[o];
-            const Shared &w = c.overlaps[o];
-            EXPECT_EQ(std::vector<uint64_t>({v.first, v.second, v.start, v.end}),
-                      std::vector<uint64_t>({w.first, w.second, w.start, w.end}));
-        }
-
+        std::vector<std::array<uint64_t, 4>> shared;
+        for (const FlashMapOverlap &v : map.overlaps)
+            shared.push_back({v.first, v.second, v.start, v.end});
+        ASSERT_EQ(shared, c.overlaps);
         for (size_t i = 0; i < 2; i++) {
             FlashMapLayout layout;
             FlashMapLayoutCompute(map, kWidths[i], 16, Measure, -1, -1, &layout);

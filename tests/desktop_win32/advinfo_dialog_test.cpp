@@ -1,6 +1,4 @@
-// The advanced firmware information dialog, driven by messages: its texts
-// and tree, what it copies, its growth, and the flash map's tips and
-// colours.
+// The advanced firmware information dialog, driven by messages.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -19,8 +17,7 @@
 namespace
 {
 
-// Runs the dialog on the images and calls check with it open and the
-// texts it shows.
+// Runs the dialog on the images; check gets it open and the texts it shows.
 using Check = std::function<void(CAdvancedInfoDlg &, HWND, const AdvInfoTexts &)>;
 void RunDialog(const std::vector<std::vector<std::string>> &images, const Check &check)
 {
@@ -82,8 +79,7 @@ std::string Clipboard(UINT format)
 
 } // namespace
 
-// The summary fields and the tree on firmware files of three images (one
-// without a name, listed out of address order) and of none.
+// Three images (one without a name, out of address order), and none.
 TEST(AdvancedDialog, SummaryAndTree)
 {
     const std::vector<std::vector<std::string>> cases[] = {{Image(0x20000, 0x400, "High", 0x8000),
@@ -124,8 +120,7 @@ TEST(AdvancedDialog, SummaryAndTree)
     }
 }
 
-// What the clipboard gets: the selected line, or every line of the
-// information (summary and tree) when none is selected.
+// The clipboard gets the selected line, or every line when none is.
 TEST(AdvancedDialog, Copy)
 {
     struct Case {
@@ -164,8 +159,7 @@ TEST(AdvancedDialog, Copy)
                     SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(c.how, 0), 0);
                 }
                 std::string want = c.wantAll ? AdvInfoPlainText(texts) : ItemText(tree, item);
-                for (size_t at = want.find('\n'); at != std::string::npos;
-                     at = want.find('\n', at + 2))
+                for (size_t at = 0; (at = want.find('\n', at)) != std::string::npos; at += 2)
                     want.insert(at, 1, '\r');
                 EXPECT_EQ(Clipboard(CF_TEXT), want);
                 EXPECT_EQ(Clipboard(CF_UNICODETEXT), want);
@@ -173,8 +167,7 @@ TEST(AdvancedDialog, Copy)
         });
 }
 
-// The window grows, the tree and the map's width take the room, and it
-// shrinks no further than its smallest size.
+// The tree and the map's width take the room; no smaller than the template.
 TEST(AdvancedDialog, Resizable)
 {
     RunDialog({Image(0x100000, 0x200, "Boot", 0)}, [&](CAdvancedInfoDlg &adv, HWND dlg, auto &) {
@@ -184,7 +177,6 @@ TEST(AdvancedDialog, Resizable)
             return std::pair(r.right - r.left, r.bottom - r.top);
         };
         HWND tree = GetDlgItem(dlg, IDC_ADV_TREE), map = adv.map->Window();
-        // No smaller than the template.
         SetWindowPos(dlg, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
         RECT client, least = {0, 0, 292, 181};
         GetClientRect(dlg, &client);
@@ -205,9 +197,8 @@ TEST(AdvancedDialog, Resizable)
     });
 }
 
-// A block per segment: the tip at each block is its line and warning, at
-// the range two share it names both; each block is drawn in its image's
-// colour; selecting an image outlines its block alone.
+// Each block's tip, and the shared range's; its image's colour; selecting an
+// image outlines its block alone.
 TEST(AdvancedDialog, FlashMap)
 {
     const std::string warnings[] = {"Overlaps Image #1 \"B\", Segment #0 at 0x28000-0x2FFFF.",
@@ -243,7 +234,6 @@ TEST(AdvancedDialog, FlashMap)
                       "Overlap at 0x28000-0x2FFFF of\nImage #0 \"A\", " +
                           texts.images[0].segments[0] + "\nImage #1 \"B\", " +
                           texts.images[1].segments[0]);
-
             // Drawn into a bitmap as on the screen.
             RECT client;
             GetClientRect(map, &client);
@@ -258,7 +248,6 @@ TEST(AdvancedDialog, FlashMap)
             ReleaseDC(nullptr, screen);
             DeleteDC(mem);
             DeleteObject(bitmap);
-
             HWND tree = GetDlgItem(dlg, IDC_ADV_TREE);
             HTREEITEM second = Next(tree, TVGN_NEXT, Next(tree, TVGN_ROOT));
             SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(second));

@@ -1,5 +1,4 @@
-// The main window: its face, Help without its files, Upload's file dialog,
-// files that cannot be analysed, and the program started for real.
+// The main window, and the program started for real.
 #include "desktop_win32/mirdeldlg.h"
 
 #include <shlobj.h>
@@ -58,8 +57,8 @@ TEST(MainWindow, OpensWithItsTextsIconsAndFixedFrame)
     EXPECT_EQ(theApp.lastPort, "");
 }
 
-// The program itself: start-up opens the log, shows the main window, and
-// ends with status 0 and the trace notices once the window is closed.
+// Start-up opens the log, shows the window, and ends with status 0 and the
+// trace notices once it is closed.
 TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
 {
     char self[1024] = "";
@@ -98,12 +97,10 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     DeleteFileA(log.c_str());
 }
 
-// What the main window's buttons open: Help without its files, two error
-// boxes in turn; Upload without a command-line file, the file dialog
-// (cancelling it leaves the window as it was, with no message); a file
-// that cannot be analysed, from the command line (on every click of
-// Upload) or dropped on the window (once the drop has returned), the
-// analysis' error box.
+// Help without its files: two error boxes in turn; Upload without a
+// command-line file: the file dialog (cancelled: no message); a file that
+// cannot be analysed, from the command line (on every click of Upload) or
+// dropped (once the drop has returned): the analysis' error box.
 TEST(MainWindow, ErrorBoxes)
 {
     char program[1024] = "";

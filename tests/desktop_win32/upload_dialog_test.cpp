@@ -1,7 +1,6 @@
 // The upload dialog: what it shows of a file, its error boxes, and runs on
 // mirdel-sim at MIRDEL_TEST_COM (slow answers: scripts/test-windows).
 #include <windows.h>
-
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
@@ -32,8 +31,7 @@ std::string TempFolder() // without its closing backslash
     return std::string(tmp, GetTempPathA(sizeof tmp, tmp) - 1);
 }
 
-// The images as a file; a size pads it with comment lines to that many
-// bytes.
+// The images as a file, padded with comment lines to size bytes.
 std::string FirmwareFile(const std::string &name,
                          const std::vector<std::vector<std::string>> &images, size_t size = 0)
 {
@@ -93,7 +91,6 @@ TEST(UploadDialog, ShowsTheFile)
     // Written just now: the Modified field shows today in the user's format.
     char date[64] = "";
     GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
-
     CDownloadDlg dlg(nullptr);
     ASSERT_EQ(dlg.ScanFile(path.c_str()), 1);
     WhenDialog([&](HWND w) {
@@ -103,37 +100,29 @@ TEST(UploadDialog, ShowsTheFile)
                   std::string("1.50 KiB (") + IntStrGroup(1536) + " Bytes)");
         EXPECT_EQ(WinItemText(w, IDC_MODIFIED).rfind(std::string(date) + ", ", 0), 0u);
         EXPECT_EQ(WinItemText(w, IDC_PORT), "ttyS0"); // the last port, in any case
-        EXPECT_EQ(IsDlgButtonChecked(w, IDC_VERIFY), UINT(BST_CHECKED));
         ExpectIdle(w);
         // The animation is loaded: it plays its frames once.
         EXPECT_TRUE(SendDlgItemMessageA(w, IDC_ANIMATION, ACM_PLAY, 1, MAKELPARAM(1, 0xFFFF)));
         SendDlgItemMessageA(w, IDC_ANIMATION, ACM_STOP, 0, 0);
-
         // The tooltips: what the field shows.
         const std::pair<int, std::string> tips[] = {{IDC_LOCATION, dlg.location},
                                                     {IDC_SIZE, dlg.sizeText},
                                                     {IDC_MODIFIED, dlg.modifiedText},
                                                     {IDC_FILE_NAME, ""}};
         for (const auto &[id, text] : tips) {
-            NMTTDISPINFOA request = {
-                {nullptr, reinterpret_cast<UINT_PTR>(GetDlgItem(w, id)), TTN_NEEDTEXTA},
-                nullptr,
-                "",
-                nullptr,
-                TTF_IDISHWND,
-                0};
+            NMTTDISPINFOA request = {};
+            request.hdr = {nullptr, reinterpret_cast<UINT_PTR>(GetDlgItem(w, id)), TTN_NEEDTEXTA};
+            request.uFlags = TTF_IDISHWND;
             EXPECT_TRUE(dlg.OnToolTipNeedText(&request.hdr));
             EXPECT_EQ(std::string(request.lpszText), text) << id;
         }
-
-        // Verify hides its group and shows it again.
+        // Verify, checked, hides its group and shows it again.
         for (bool checked : {false, true}) {
             SendDlgItemMessageA(w, IDC_VERIFY, BM_CLICK, 0, 0);
             for (int id : {IDC_VERIFY_BAR, IDC_VERIFY_LABEL, IDC_VERIFY_SIGN, IDC_VERIFY_PERCENT})
                 EXPECT_TRUE(!IsWindowVisible(GetDlgItem(w, id)) == !checked &&
                             !IsWindowEnabled(GetDlgItem(w, id)) == !checked);
         }
-
         // Cancel while idle closes the dialog and keeps the port's name.
         SetDlgItemTextA(w, IDC_PORT, "ttyUSB9");
         WinClick(w, IDC_CANCEL_STOP);
@@ -217,6 +206,7 @@ TEST(UploadDialog, Runs)
     for (const auto &c : cases) {
         CDownloadDlg dlg(nullptr);
         ASSERT_EQ(dlg.ScanFile(FirmwareFile("run.srec", {Image(0x10000, c.bytes)}).c_str()), 1);
+        const bool flashStop = c.stopIn == RUN_GROUP_FLASH;
         std::set<std::string> labels[3];
         bool boldSeen[3] = {}, noteAtBox = false, grownAtBox = false;
         Groups atStop, atBox;
@@ -275,15 +265,14 @@ TEST(UploadDialog, Runs)
                 EXPECT_TRUE(atBox.label[g] == done && atBox.number[g] == "100" &&
                             atBox.bar[g] == RUN_BAR_MAX && !atBox.bold[g]);
                 EXPECT_TRUE(labels[g].count(std::string(kPlain[g]) + " ...") && boldSeen[g]) << g;
-            } else if (c.stopIn == RUN_GROUP_FLASH && g == RUN_GROUP_FLASH) {
+            } else if (flashStop && g == RUN_GROUP_FLASH) {
                 EXPECT_TRUE(atBox.label[g] == done && atBox.bar[g] == RUN_BAR_MAX);
             } else {
                 EXPECT_TRUE(atBox.label[g] == atStop.label[g] && atBox.bar[g] == atStop.bar[g])
                     << g << " " << atBox.label[g];
             }
         }
-        EXPECT_EQ(noteAtBox, c.stopIn == RUN_GROUP_FLASH);
-        EXPECT_EQ(grownAtBox, c.stopIn == RUN_GROUP_FLASH);
+        EXPECT_EQ(std::pair(noteAtBox, grownAtBox), std::pair(flashStop, flashStop));
     }
     EXPECT_EQ(theApp.lastPort, com);
 }

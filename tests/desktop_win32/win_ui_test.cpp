@@ -6,13 +6,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
+#include <utility>
 #include <vector>
 
 namespace
 {
 
-// The queued handlers, each with its time-out timer.
-std::deque<std::pair<std::function<void(HWND)>, UINT_PTR>> win_pending;
+std::deque<std::pair<std::function<void(HWND)>, UINT_PTR>> win_pending; // with time-out timers
 std::vector<HWND> win_seen; // dialogs already handed to a handler
 HWND win_answering;
 
@@ -36,14 +36,12 @@ void CALLBACK win_run_handler(HWND, UINT, UINT_PTR timer, DWORD)
         return;
     }
     waits = 0;
-    HWND dialog = win_answering;
-    win_answering = nullptr;
+    HWND dialog = std::exchange(win_answering, nullptr);
     auto [handler, timeout] = std::move(win_pending.front());
     win_pending.pop_front();
     KillTimer(nullptr, timeout);
     std::string title = WinText(dialog);
-    // scripts/screenshots takes its pictures meanwhile.
-    if (const char *hold = getenv("MIRDEL_TEST_HOLD_MS"))
+    if (const char *hold = getenv("MIRDEL_TEST_HOLD_MS")) // for scripts/screenshots' pictures
         WinPump(atoi(hold));
     handler(dialog);
     if (IsWindow(dialog) && IsWindowVisible(dialog)) {
@@ -118,16 +116,16 @@ std::string WinBoxText(HWND box)
 
 UINT WinBoxIcon(HWND box)
 {
-    HICON shown = nullptr;
+    LRESULT shown = 0;
     for (HWND c = GetWindow(box, GW_CHILD); c && !shown; c = GetWindow(c, GW_HWNDNEXT))
         if (win_is_class(c, "Static") && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
-            shown = reinterpret_cast<HICON>(SendMessageA(c, STM_GETICON, 0, 0));
+            shown = SendMessageA(c, STM_GETICON, 0, 0);
     const std::pair<LPCSTR, UINT> icons[] = {{IDI_HAND, MB_ICONSTOP},
                                              {IDI_EXCLAMATION, MB_ICONEXCLAMATION},
                                              {IDI_ASTERISK, MB_ICONINFORMATION},
                                              {IDI_QUESTION, MB_ICONQUESTION}};
     for (const auto &[id, style] : icons)
-        if (shown && shown == LoadIconA(nullptr, id))
+        if (shown && shown == LRESULT(LoadIconA(nullptr, id)))
             return style;
     return 0;
 }
