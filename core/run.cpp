@@ -1,5 +1,6 @@
 // The upload run: checks, port, worker thread, progress groups, outcome.
 #include "core/run.h"
+#include "core/textfmt.h"
 
 #include <algorithm>
 #include <climits>
@@ -116,26 +117,10 @@ std::vector<RunCheck> RunUploadChecks(const Firmware &firmware)
     return checks;
 }
 
-static bool run_same_name(const std::string &a, const std::string &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++) {
-        unsigned char x = (unsigned char)a[i], y = (unsigned char)b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = (unsigned char)(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = (unsigned char)(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 bool RunAddPortName(std::vector<std::string> &ports, const std::string &name)
 {
     for (const std::string &p : ports)
-        if (run_same_name(p, name))
+        if (TextCompareNoCase(p, name) == 0)
             return false;
     ports.push_back(name);
     return true;
@@ -154,7 +139,8 @@ static std::string run_access_advice(const char *path)
     if (!PlatPortGetAccess(path, access))
         return RUN_PORT_ACCESS_ADVICE;
     if (access.groupMayOpen && access.group != "root")
-        snprintf(text, sizeof text, RUN_PORT_GROUP_ADVICE, access.group.c_str(), access.group.c_str());
+        snprintf(text, sizeof text, RUN_PORT_GROUP_ADVICE, access.group.c_str(),
+                 access.group.c_str());
     else
         snprintf(text, sizeof text, RUN_PORT_OWNER_ADVICE, access.owner.c_str());
     return text;
@@ -178,7 +164,8 @@ SioPort *RunOpenPort(const std::string &portName, std::string &portError)
         portError += "\n\n" + run_access_advice(path.c_str());
     else if (fault == PLAT_PORT_FAULT_MISSING)
         portError += "\n\n" RUN_PORT_MISSING_ADVICE;
-    else if (fault == PLAT_PORT_FAULT_IN_USE || portError.find("ERROR_ACCESS_DENIED") != std::string::npos)
+    else if (fault == PLAT_PORT_FAULT_IN_USE ||
+             portError.find("ERROR_ACCESS_DENIED") != std::string::npos)
         portError += "\n\n" RUN_PORT_IN_USE_ADVICE;
     return nullptr;
 }

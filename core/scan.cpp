@@ -175,3 +175,15 @@ int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, s
     std::fclose(file);
     return result;
 }
+
+bool ScanCanOpen(const char *path, std::string *message)
+{
+    FILE *probe = std::fopen(path, "rb");
+    if (!probe) {
+        int err = errno;
+        *message = TextFormat("%s\n\n- %s", path, std::strerror(err));
+        return false;
+    }
+    std::fclose(probe);
+    return true;
+}

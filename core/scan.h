@@ -40,6 +40,11 @@ struct ScanFileInfo {
 // changes (it starts at 0).
 typedef void (*ScanProgressFn)(void *context, int percent);
 
+// Whether the file at path opens for reading. When not, *message is the
+// analysis error's text: the path and the system's reason. Front ends ask
+// before any cursor or window of the analysis appears.
+bool ScanCanOpen(const char *path, std::string *message);
+
 // Reads the file at path line by line into firmware (which must be empty).
 // Returns 1 when the whole file was read without fault, 0 otherwise with
 // the reason in *message. The properties in *info are filled whatever the

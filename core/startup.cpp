@@ -2,6 +2,7 @@
 
 #include "core/cmdline.h"
 #include "core/getopt.h"
+#include "core/textfmt.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
 #include "support/winerr.h"
@@ -9,7 +10,6 @@
 #include "support/version.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -20,21 +20,6 @@ static char startup_program_name[CMDLINE_SIZE];
 
 // Console-channel lines are not wanted: the log file is the only record.
 static void startup_console_nothing(const char *, bool) {}
-
-static bool startup_same_name(const std::string &a, const char *b)
-{
-    size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; i++) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = (char)(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = (char)(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return i == a.size() && b[i] == '\0';
-}
 
 static StartupResult startup_refuse(int code, StartupState &out)
 {
@@ -114,7 +99,7 @@ bool StartupLoadPortList(StartupState &out)
         return false;
     }
     for (const std::string &name : found) {
-        if (!startup_same_name(name, fixed[0]) && !startup_same_name(name, fixed[1]))
+        if (TextCompareNoCase(name, fixed[0]) != 0 && TextCompareNoCase(name, fixed[1]) != 0)
             out.ports.push_back(name);
     }
     return true;
@@ -146,23 +131,11 @@ StartupPortAbout StartupDescribePort(const std::string &name)
     return {startup_port_description(details), details.stablePath};
 }
 
-static int startup_compare_nocase(const std::string &a, const std::string &b)
-{
-    size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; i++) {
-        int x = std::tolower(static_cast<unsigned char>(a[i]));
-        int y = std::tolower(static_cast<unsigned char>(b[i]));
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
 std::vector<StartupPortItem> StartupPortBoxItems(const std::vector<std::string> &ports)
 {
     std::vector<std::string> names = ports;
     std::stable_sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-        return startup_compare_nocase(a, b) < 0;
+        return TextCompareNoCase(a, b) < 0;
     });
     std::vector<StartupPortItem> items;
     for (const std::string &name : names) {
@@ -179,7 +152,7 @@ std::vector<StartupPortItem> StartupPortBoxItems(const std::vector<std::string> 
 size_t StartupPortBoxSelect(const std::vector<StartupPortItem> &items, const std::string &lastPort)
 {
     for (size_t i = 0; i < items.size(); i++)
-        if (startup_compare_nocase(items[i].name, lastPort) == 0)
+        if (TextCompareNoCase(items[i].name, lastPort) == 0)
             return i;
     return 0;
 }

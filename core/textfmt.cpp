@@ -70,3 +70,16 @@ std::string TextCut(const std::string &text, size_t max)
         n--;
     return text.substr(0, n);
 }
+
+int TextCompareNoCase(const std::string &a, const std::string &b)
+{
+    auto lower = [](char c) {
+        unsigned char u = static_cast<unsigned char>(c);
+        return u >= 'A' && u <= 'Z' ? u - 'A' + 'a' : u;
+    };
+    size_t n = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < n; i++)
+        if (lower(a[i]) != lower(b[i]))
+            return lower(a[i]) < lower(b[i]) ? -1 : 1;
+    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}

@@ -17,3 +17,7 @@ std::string TextWrap(const std::string &text, int columns);
 
 // The text cut to at most max bytes, never within a UTF-8 character.
 std::string TextCut(const std::string &text, size_t max);
+
+// Compares two names with ASCII letters taken without case (port names:
+// "com1" is COM1): <0, 0 or >0, as strcmp.
+int TextCompareNoCase(const std::string &a, const std::string &b);

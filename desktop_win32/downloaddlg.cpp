@@ -2,7 +2,6 @@
 
 #include <commctrl.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -135,15 +134,11 @@ void CDownloadDlg::ShowScanError(const std::string &message, const std::string &
 
 int CDownloadDlg::ScanFile(const char *path)
 {
-    // A file that cannot be opened gets its message before any cursor or
-    // window appears.
-    FILE *probe = std::fopen(path, "rb");
-    if (!probe) {
-        int err = errno;
-        ScanErrorBox("%s\n\n- %s", path, std::strerror(err));
+    std::string unopened;
+    if (!ScanCanOpen(path, &unopened)) {
+        ScanErrorBox("%s", unopened.c_str());
         return 0;
     }
-    std::fclose(probe);
 
     ScanFileInfo info;
     std::string message;
