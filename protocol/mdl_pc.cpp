@@ -44,10 +44,11 @@ bool mdl_count_matches(const char *line, uint32_t minCount)
     return count >= minCount && len == 4 + 2 * (size_t)count;
 }
 
-int mdl_handshake(SioPort *port)
+// 1 done, 2 stopped while the instrument was busy, 0 or -1 as MdlUpdate.
+int mdl_handshake(SioPort *port, MdlProgressFn cb, void *ctx)
 {
     char reply[MDL_REPLY_SIZE];
-    for (;;) {
+    for (uint32_t waits = 1;; waits++) {
         int r = SioMsgSend(port, ":DIAG:UPDATE", false, kDefaultTimeout);
         if (r < 0)
             return mdl_link_failed("SioMsgSend");
@@ -61,12 +62,28 @@ int mdl_handshake(SioPort *port)
         if (reply[0] != '-')
             return 1;
         if (std::strlen(reply) >= 5 && std::strncmp(reply + 5, "Wait", 4) == 0) {
+            // An instrument busy for good must not outlast a stop.
+            if (!mdl_notify(cb, ctx, EV_UPDATE_BUSY, waits, 0, nullptr))
+                return 2;
             std::this_thread::sleep_for(std::chrono::milliseconds(g_busyPauseMs));
+            if (!mdl_notify(cb, ctx, EV_UPDATE_BUSY, waits, 0, nullptr))
+                return 2;
             continue;
         }
         MdlFail(nullptr, MDL_ERR_INSTRUMENT, "%s", SioMsgText(reply));
         return -1;
     }
+}
+
+struct MdlRetryHook {
+    MdlProgressFn cb;
+    void *ctx;
+};
+
+bool mdl_retry_hook(void *context, uint32_t resends, const char *text)
+{
+    MdlRetryHook *hook = static_cast<MdlRetryHook *>(context);
+    return mdl_notify(hook->cb, hook->ctx, EV_SEND_RETRY, resends, 0, text);
 }
 
 int mdl_flash_writing(SioPort *port, MdlProgressFn cb, void *ctx)
@@ -137,8 +154,11 @@ int mdl_send_records(SioPort *port, MdlProgressFn cb, void *ctx, MdlLineReader *
         }
         if (r == 0)
             return 0;
-        ++sent;
-        if (!mdl_notify(cb, ctx, EV_UPLOAD_PROGRESS, sent, total, record)) {
+        // Given up while the instrument kept asking for it again: not sent.
+        bool givenUp = r == SIO_MSG_GIVEN_UP;
+        if (!givenUp)
+            ++sent;
+        if (givenUp || !mdl_notify(cb, ctx, EV_UPLOAD_PROGRESS, sent, total, record)) {
             SioMsgSend(port, ". STOPPED", false, kDefaultTimeout);
             stopped = true;
         }
@@ -175,6 +195,7 @@ struct MdlReadback {
     int timeouts = 0, badSums = 0; // in a row
     uint32_t taken = 0;            // records taken
     uint64_t stored = 0;           // data bytes stored
+    uint32_t base = 0;             // the first record's address: the range's or 0
     char prev[MDL_READBACK_LINE] = "";
 };
 
@@ -213,9 +234,26 @@ int mdl_readback_store(MdlReadback &rb, const char *line)
             return -1;
         }
         n = MdlHexValue(line + 2, 2) - 5;
-        if (!rb.file && rb.stored + n > rb.limit) {
+        if (rb.stored + n > rb.limit) {
             MdlFail(rb.port, MDL_ERR_LOCAL, "'%s': data beyond the requested length of %ld bytes", line,
                     (long)rb.length);
+            return -1;
+        }
+        // The bytes are stored in the order they come: each record must go
+        // on where the one before ended, or they would land at the wrong
+        // place and a gap would be taken for flash that matches.
+        uint32_t at = MdlHexValue(line + 4, 8);
+        if (n > 0 && rb.stored == 0) {
+            if (at != rb.address && at != 0) {
+                MdlFail(rb.port, MDL_ERR_LOCAL,
+                        "'%s': the read-back starts at 0x%08lX, the range at 0x%08lX", line,
+                        (unsigned long)at, (unsigned long)rb.address);
+                return -1;
+            }
+            rb.base = at;
+        } else if (n > 0 && at != (uint32_t)(rb.base + rb.stored)) {
+            MdlFail(rb.port, MDL_ERR_LOCAL, "'%s': record at 0x%08lX where 0x%08lX was to follow",
+                    line, (unsigned long)at, (unsigned long)(uint32_t)(rb.base + rb.stored));
             return -1;
         }
     }
@@ -363,6 +401,17 @@ int MdlReceiveFlash(SioPort *port, MdlProgressFn cb, void *ctx, FILE *file, uint
             int kind = mdl_readback_classify(port, line);
             if (kind < 0)
                 return -1;
+            if (kind == RB_END && rb.stored != rb.limit) {
+                // A stream cut short would leave the rest of the range as
+                // whatever the destination held: never a read-back.
+                uint64_t last = (uint64_t)address + rb.limit - (rb.limit > 0);
+                MdlFail(nullptr, MDL_ERR_LOCAL,
+                        "Incomplete read-back of 0x%08llX-0x%08llX: the instrument sent %llu of "
+                        "the %llu bytes asked for",
+                        (unsigned long long)address, (unsigned long long)last,
+                        (unsigned long long)rb.stored, (unsigned long long)rb.limit);
+                return -1;
+            }
             if (kind == RB_END || (kind == RB_COMMENT && rb.stop))
                 break;
             if (kind == RB_COMMENT)
@@ -421,8 +470,17 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn cb, void *ctx, const char *
         }
     }
 
-    int result = mdl_handshake(port);
-    if (result == 1) {
+    // Resends the instrument asks for are told to the callback, which may
+    // end them; the port's own function is put back afterwards.
+    SioRetryFn oldRetryFn = port ? port->retryFn : nullptr;
+    void *oldRetryContext = port ? port->retryContext : nullptr;
+    MdlRetryHook hook{cb, ctx};
+    if (port && cb)
+        SioSetRetryFn(port, mdl_retry_hook, &hook);
+    int result = mdl_handshake(port, cb, ctx);
+    if (result == 2) {
+        result = 1; // stopped while the instrument was busy
+    } else if (result == 1) {
         char job[64];
         if (mode == MDL_MODE_UPLOAD)
             snprintf(job, sizeof job, "%s", MDL_JOB_KEYWORD);
@@ -437,6 +495,8 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn cb, void *ctx, const char *
             result = -1;
         } else if (r == 0) {
             result = 0;
+        } else if (r == SIO_MSG_GIVEN_UP) {
+            result = 1; // stopped while the instrument asked for the job again
         } else if (mode == MDL_MODE_UPLOAD) {
             result = MdlSendFile(port, cb, ctx, file);
         } else if (mode == MDL_MODE_READBACK) {
@@ -447,6 +507,9 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn cb, void *ctx, const char *
             result = 1;
         }
     }
+
+    if (port && cb)
+        SioSetRetryFn(port, oldRetryFn, oldRetryContext);
 
     // A read-back file is complete only once its buffered tail is written:
     // a failure there must not pass for a good read-back.

@@ -24,6 +24,14 @@ enum {
     EV_FLASH_START = 7,
     EV_FLASH_PROGRESS = 8,
     EV_FLASH_DONE = 9,
+    // The instrument asked for a line again ("-RETRY"): a = how often for
+    // this line, line = the line. Return value read: false gives the line
+    // up and the job ends as stopped.
+    EV_SEND_RETRY = 10,
+    // The instrument is busy ("Wait") and the handshake pauses: given
+    // before and after each pause, a = the busy answers so far. Return
+    // value read: false ends the job as stopped.
+    EV_UPDATE_BUSY = 11,
 };
 
 enum {
@@ -32,8 +40,8 @@ enum {
     MDL_MODE_FINISH = 2,
 };
 
-// The return value is read only for EV_UPLOAD_PROGRESS, EV_VERIFY_PROGRESS
-// and EV_VERIFY_RETRY: false asks to stop.
+// The return value is read only for EV_UPLOAD_PROGRESS, EV_VERIFY_PROGRESS,
+// EV_VERIFY_RETRY, EV_SEND_RETRY and EV_UPDATE_BUSY: false asks to stop.
 typedef bool (*MdlProgressFn)(int event, void *context, uint32_t a, uint32_t b,
                               const char *line);
 
@@ -52,7 +60,11 @@ int MdlUpdate(SioPort *port, int mode, MdlProgressFn callback = nullptr, void *c
 int MdlSendFile(SioPort *port, MdlProgressFn callback, void *context, FILE *file);
 
 // The read-back stream into a file or, without one, into area, which holds
-// length bytes; the instrument may not send more than that. An S-record
+// length bytes. The stream must hold the range exactly: its data records
+// follow each other without gap or overlap from the range's start (as a
+// flash address, or counted from 0), and "." comes after length bytes;
+// anything else fails, so that bytes never sent are never taken for the
+// flash's. An S-record
 // file gets an S0 with address, the range's flash address, in place of the
 // instrument's empty one, so that it can be uploaded again.
 int MdlReceiveFlash(SioPort *port, MdlProgressFn callback, void *context, FILE *file, uint8_t *area,

@@ -13,6 +13,11 @@
 
 struct PlatSerialDevice;
 
+// Asked before each resend the peer asks for with "-RETRY": resends counts
+// them for the current message (1 on the first), text is the message. False
+// gives the message up.
+typedef bool (*SioRetryFn)(void *context, uint32_t resends, const char *text);
+
 #define SIO_RX_BUFFER_SIZE 4096
 #define SIO_ACK_BUFFER_SIZE 512
 
@@ -29,7 +34,13 @@ struct SioPort {
     int32_t defaultTimeout;
     char *sendBuffer;       // the last message with its line feed, for re-sending
     int32_t sendBufferSize; // bytes allocated for sendBuffer
+    SioRetryFn retryFn;     // none: resend for as long as the peer asks
+    void *retryContext;
 };
+
+// SioMsgSend's result when the retry function gave the message up: it
+// stands unacknowledged, and nothing more was sent.
+#define SIO_MSG_GIVEN_UP 3
 
 SioPort *SioOpen(const char *deviceName, uint32_t baudRate, int32_t defaultTimeout);
 void SioClose(SioPort *port);
@@ -46,8 +57,12 @@ const char *SioErrStr(void);
 // sending the message again as long as the peer asks for a retry. Returns 1
 // when acknowledged (or not waiting), 2 when the acknowledgement asks to
 // stop, 0 on a time-out, -1 on an error or a refusal (last error code 1,
-// the peer's reason as the text).
+// the peer's reason as the text), SIO_MSG_GIVEN_UP when the port's retry
+// function gave up a message the peer kept asking for again.
 int SioMsgSend(SioPort *port, const char *text, bool waitAck, int32_t timeout);
+
+// The function SioMsgSend asks before every resend (null: none).
+void SioSetRetryFn(SioPort *port, SioRetryFn fn, void *context);
 
 // Receives one line into buffer (size at least 2) without its line feed and
 // carriage returns; with ack, answers it with "+OK".

@@ -133,7 +133,7 @@ int SioMsgSend(SioPort *port, const char *text, bool waitAck, int32_t timeout)
     if (!waitAck)
         return 1;
 
-    for (;;) {
+    for (uint32_t resends = 1;; resends++) {
         char line[SIO_ACK_BUFFER_SIZE];
         r = SioMsgRecv(port, line, sizeof line, false, timeout);
         if (r != 1)
@@ -163,11 +163,21 @@ int SioMsgSend(SioPort *port, const char *text, bool waitAck, int32_t timeout)
             sio_set_error(1, "%s", reason);
             return -1;
         }
-        // The peer decides how often: every retry re-sends the same bytes.
+        // The peer decides how often: every retry re-sends the same bytes,
+        // unless the caller gives up (a user's stop must not wait for a
+        // peer that never stops asking).
+        if (port->retryFn && !port->retryFn(port->retryContext, resends, text))
+            return SIO_MSG_GIVEN_UP;
         r = SioWrite(port, port->sendBuffer, (uint32_t)total, timeout);
         if (r != total)
             return r;
     }
+}
+
+void SioSetRetryFn(SioPort *port, SioRetryFn fn, void *context)
+{
+    port->retryFn = fn;
+    port->retryContext = context;
 }
 
 char *SioMsgText(char *line)
