@@ -31,6 +31,8 @@ const NameOf kKinds[] = {
     {"soh", (int)FaultKind::Soh},         {"printf", (int)FaultKind::Printf},
     {"cr", (int)FaultKind::Cr},           {"badsum", (int)FaultKind::BadSum},
     {"dup", (int)FaultKind::Dup},         {"hold", (int)FaultKind::Hold},
+    {"cut", (int)FaultKind::Cut},         {"skip", (int)FaultKind::Skip},
+    {"retryall", (int)FaultKind::RetryAll},
 };
 
 template <size_t N> bool Lookup(const NameOf (&table)[N], const std::string &name, int &value)
@@ -247,6 +249,9 @@ bool Instrument::Answer(Phase phase, unsigned long index, const std::string &nor
         return true;
     case FaultKind::BadSum:
     case FaultKind::Dup:
+    case FaultKind::Cut:
+    case FaultKind::Skip:
+    case FaultKind::RetryAll:
         // Handled where the phase knows what to repeat.
         SendLine(normal);
         return true;
@@ -304,6 +309,7 @@ void Instrument::OnLine(const std::string &line)
 void Instrument::OnHandshake()
 {
     ResetUpload();
+    retryAll_ = nullptr;
     readbackLength_ = readbackRecords_ = 0;
     state_ = State::Idle;
     if (Answer(Phase::Handshake, ++handshakes_, "+OK"))
@@ -373,6 +379,13 @@ void Instrument::OnRecord(const std::string &line)
     retryPending_.clear();
     unsigned long n = resent ? records_ : ++records_;
     const Fault *f = resent ? nullptr : FindFault(Phase::Record, n);
+    if (f && f->kind == FaultKind::RetryAll)
+        retryAll_ = f;
+    if (retryAll_) {
+        SendLine(RetryLine(retryAll_->text));
+        retryPending_ = line;
+        return;
+    }
     if (f && f->kind == FaultKind::Retry) {
         SendLine(f->text.empty() ? std::string("-RETRY") : "-RETRY " + f->text);
         retryPending_ = line;
@@ -492,7 +505,8 @@ std::string Instrument::StreamLine(size_t pos) const
         uint8_t buf[256];
         for (uint64_t i = 0; i < n; ++i)
             buf[i] = flash_.Read(a + (uint32_t)i);
-        return MakeRecord('3', a, 4, buf, (size_t)n);
+        uint32_t label = (opt_.readbackRelative ? (uint32_t)offset : a) + opt_.readbackShift;
+        return MakeRecord('3', label, 4, buf, (size_t)n);
     }
     if (pos == readbackRecords_ + 1)
         return MakeRecord('7', 0, 4, nullptr, 0);
@@ -501,18 +515,28 @@ std::string Instrument::StreamLine(size_t pos) const
 
 void Instrument::SendReadbackLine(bool fresh)
 {
+    const Fault *f = nullptr;
+    unsigned long n = 0;
+    if (fresh) {
+        n = ++readbackLines_;
+        f = FindFault(Phase::Readback, n);
+        // The stream goes on past a line left out, or ends in its place.
+        if (f && f->kind == FaultKind::Skip && streamPos_ + 1 < StreamSize())
+            ++streamPos_;
+        else if (f && f->kind == FaultKind::Cut && streamPos_ <= readbackRecords_)
+            streamPos_ = (size_t)readbackRecords_ + 1;
+    }
     const std::string line = StreamLine(streamPos_);
     bool last = streamPos_ + 1 == StreamSize();
     if (fresh) {
         badSumLeft_ = 0;
         dupPending_ = false;
-        unsigned long n = ++readbackLines_;
-        const Fault *f = FindFault(Phase::Readback, n);
         if (f && f->kind == FaultKind::BadSum) {
             badSumLeft_ = f->text.empty() ? 1 : (unsigned)std::strtoul(f->text.c_str(), nullptr, 10);
         } else if (f && f->kind == FaultKind::Dup) {
             dupPending_ = true;
-        } else if (f && f->kind != FaultKind::Retry) {
+        } else if (f && f->kind != FaultKind::Retry && f->kind != FaultKind::Skip &&
+                   f->kind != FaultKind::Cut) {
             // The line is replaced by the fault; the stream goes on only if
             // the host answers it (a positive answer moves to the next line).
             Answer(Phase::Readback, n, line);

@@ -45,6 +45,9 @@ enum class FaultKind {
     BadSum,  // read-back only: the record with a wrong checksum (text: how often)
     Dup,     // read-back only: the record sent twice
     Hold,    // the normal answer, sent only once the simulator is released
+    Cut,      // read-back only: S7 and "." in place of the line
+    Skip,     // read-back only: the line left out
+    RetryAll, // "-RETRY" to this line and every one after it
 };
 
 struct Fault {
@@ -63,6 +66,8 @@ struct Options {
     unsigned flashDelayMs = 0;     // pause before each indication
     unsigned readbackBytes = 32;   // data bytes per read-back S3 record
     bool readbackFull = false;     // the last read-back record runs past the range
+    uint32_t readbackShift = 0;    // added to every read-back record's address
+    bool readbackRelative = false; // read-back addresses counted from the range's start
     long corruptAddress = -1;      // flash byte flipped before the first read-back
     std::string ackText;           // positive acknowledgements carry it
     unsigned lineDelayMs = 0;      // pause before every line sent
@@ -159,6 +164,7 @@ private:
 
     ::Firmware *upload_ = nullptr; // the model of the upload in progress
     std::string retryPending_;            // a line answered "-RETRY" once already
+    const Fault *retryAll_ = nullptr;     // from it on, every record is asked for again
 
     // The read-back stream is made line by line as it goes out, so that a
     // large range costs no memory: S0, the S3 records, S7, then ".".

@@ -69,6 +69,12 @@ const char kUsage[] =
     "             cr             the normal answer ended by CR only\n"
     "             badsum[:T]     read-back: the record with a wrong checksum, T times\n"
     "             dup            read-back: the record sent twice\n"
+    "             cut            read-back: S7 and \".\" in place of this line (a\n"
+    "                            stream that ends early)\n"
+    "             skip           read-back: the line left out (a gap)\n"
+    "             retryall[:TEXT] record: \"-RETRY TEXT\" to this record and to every\n"
+    "                            line after it, resends included, until the next\n"
+    "                            \":DIAG:UPDATE\"\n"
     "             hold           the normal answer, held until the simulator gets\n"
     "                            SIGUSR1 (\"# held\" in the transcript meanwhile)\n"
     "  --flash FILE         start with the S-record file FILE in flash, as if it\n"
@@ -81,6 +87,10 @@ const char kUsage[] =
     "                       host takes\n"
     "  --readback-full      the last read-back record is full too, running past\n"
     "                       the range asked for (an instrument that sends more)\n"
+    "  --readback-shift N   read-back records labelled N bytes past their address\n"
+    "                       (modulo 2^32: 4294967040 labels them 0x100 before)\n"
+    "  --readback-relative  read-back records numbered from 0, not from the\n"
+    "                       range's flash address\n"
     "  --ack-text TEXT      positive acknowledgements read \"+OK TEXT\"\n"
     "  --line-delay MS      pause before every line sent\n"
     "  --baud N             pace sent lines like an N-baud line (10 bits per byte)\n"
@@ -187,7 +197,7 @@ int main(int argc, char **argv)
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
         O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP, O_VERSION,
-        O_FLASH, O_PACE
+        O_FLASH, O_PACE, O_RSHIFT, O_RREL
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
@@ -209,6 +219,8 @@ int main(int argc, char **argv)
         {"version", no_argument, nullptr, O_VERSION},
         {"flash", required_argument, nullptr, O_FLASH},
         {"pace-received", no_argument, nullptr, O_PACE},
+        {"readback-shift", required_argument, nullptr, O_RSHIFT},
+        {"readback-relative", no_argument, nullptr, O_RREL},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -222,6 +234,7 @@ int main(int argc, char **argv)
         case O_FLASH: flashFiles.push_back(optarg); break;
         case O_PACE: paceReceived = true; break;
         case O_RFULL: opt.readbackFull = true; break;
+        case O_RREL: opt.readbackRelative = true; break;
         case O_TRANSCRIPT: transcript = optarg; break;
         case O_DUMP: flashDump = optarg; break;
         case O_ACK: opt.ackText = optarg; break;
@@ -237,7 +250,7 @@ int main(int argc, char **argv)
         case O_HELP: fputs(kUsage, stdout); return fflush(stdout) == 0 ? 0 : 1;
         case O_VERSION: return VersionPrint(stdout, "mirdel-sim") ? 0 : 1;
         case O_TIME: case O_BUSY: case O_CORRUPT: case O_FSTEP: case O_FDELAY:
-        case O_RBYTES: case O_LDELAY: case O_BAUD:
+        case O_RBYTES: case O_LDELAY: case O_BAUD: case O_RSHIFT:
             if (!ParseUnsigned(optarg, v)) {
                 fprintf(stderr, "mirdel-sim: '%s': not a number\n", optarg);
                 return 2;
@@ -256,6 +269,7 @@ int main(int argc, char **argv)
                 }
                 opt.readbackBytes = (unsigned)v;
             } else if (c == O_LDELAY) opt.lineDelayMs = (unsigned)v;
+            else if (c == O_RSHIFT) opt.readbackShift = (uint32_t)v;
             else opt.baud = v;
             break;
         default:
