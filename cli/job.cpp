@@ -58,7 +58,21 @@ class CliRunView : public RunView
     {
         Group &g = groups_[group];
         g.bar = step.bar;
+        bool resent = step.resends != g.resends;
+        g.resends = step.resends;
         Draw(group, false);
+        // Plain output: the resends at 1, 10, 100...: a line that keeps
+        // asking shows, without a line per resend.
+        if (!terminal_ && resent) {
+            uint32_t n = step.resends;
+            while (n >= 10 && n % 10 == 0)
+                n /= 10;
+            if (n == 1) {
+                std::fprintf(out_, "%s %s\n", RunGroupLabel(job_, group),
+                             RunResendText(step.resends).c_str());
+                std::fflush(out_);
+            }
+        }
         if (step.percent == g.percent)
             return;
         g.percent = step.percent;
@@ -116,6 +130,7 @@ class CliRunView : public RunView
         int bar = 0;
         int percent = 0;
         int printed = -1; // plain output: the last percentage written
+        uint32_t resends = 0;
     };
 
     // Redrawn at most ten times a second, and whenever a phase starts or
@@ -131,7 +146,10 @@ class CliRunView : public RunView
         const Group &g = groups_[group];
         int width = PlatTerminalWidth(out_);
         double elapsed = phases_.Elapsed(group, t);
-        std::string line = RunProgressLine(g.label, g.bar, elapsed, RunTimeLeft(elapsed, g.bar),
+        std::string label = g.label;
+        if (g.resends > 0)
+            label += " (" + RunResendText(g.resends) + ")";
+        std::string line = RunProgressLine(label, g.bar, elapsed, RunTimeLeft(elapsed, g.bar),
                                            (width > 0 ? width : 80) - 1);
         std::fprintf(out_, "\r%s\x1b[K", line.c_str());
         std::fflush(out_);
@@ -217,9 +235,12 @@ void cli_show_log_line(const char *line, bool)
 }
 
 // The run on one port, in this process.
-int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const std::string &port)
+int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const ScanFileInfo &info,
+                 const std::string &port)
 {
     RunOptions options;
+    if (o.job == RUN_JOB_UPLOAD)
+        options.file = RunFileStampOf(info);
     options.job = o.job;
     options.verify = o.verify;
     options.read = o.read;
@@ -326,7 +347,7 @@ int CliRunJob(const CliJobOptions &o)
     } else if (o.ports.size() > 1) {
         status = cli_run_parallel(o, firmware);
     } else {
-        status = cli_run_port(o, firmware, o.ports[0]);
+        status = cli_run_port(o, firmware, info, o.ports[0]);
     }
     MdlFirmwareRelease(&firmware);
     if (!o.logFile.empty())

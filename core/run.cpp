@@ -1,5 +1,6 @@
 // The upload run: checks, port, worker thread, progress groups, outcome.
 #include "core/run.h"
+#include "core/scan.h"
 #include "core/textfmt.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <system_error>
 
 #include "firmware/mdl.h"
+#include "platform/filestat.h"
 #include "platform/memalloc.h"
 #include "platform/port_access.h"
 #include "platform/ports.h"
@@ -17,6 +19,7 @@
 #include "serial/sio.h"
 #include "support/intstr.h"
 #include "support/log.h"
+#include "support/winerr.h"
 
 const char *const RunGroupLabels[RUN_GROUP_COUNT] = {
     " Uploading",
@@ -196,6 +199,13 @@ int RunProgress::ShownNumber(double percent)
     return run_to_int(percent + 0.5);
 }
 
+std::string RunResendText(uint32_t resends)
+{
+    if (resends == 0)
+        return "";
+    return resends == 1 ? std::string("1 resend") : std::string(IntStrGroup(resends)) + " resends";
+}
+
 bool RunGroupMovesAfterStop(int group)
 {
     return group == RUN_GROUP_FLASH;
@@ -227,6 +237,12 @@ bool RunProgress::Event(int event, uint32_t a, uint32_t b)
     case EV_VERIFY_DONE:
         group = RUN_GROUP_VERIFY;
         break;
+    case EV_SEND_RETRY:
+        // Job lines asked for again belong to no group; records do.
+        if (!uploadOpen_)
+            return !stopped;
+        group = RUN_GROUP_UPLOAD;
+        break;
     default:
         return !stopped;
     }
@@ -251,10 +267,17 @@ void RunProgress::Show(int event, int group, uint32_t a, uint32_t b)
         if (event == EV_VERIFY_START && (verifyImage_ != 0 || verifySegment_ != 0))
             return;
         view_.PhaseStarted(group);
+        if (event == EV_UPLOAD_START)
+            uploadOpen_ = true;
         if (event == EV_FLASH_START)
             flashBytes_ = 0;
         else if (event == EV_VERIFY_START)
             verifyBytes_ = 0;
+        return;
+
+    case EV_SEND_RETRY:
+        uploadStep_.resends++;
+        view_.PhaseProgress(group, uploadStep_);
         return;
 
     case EV_UPLOAD_PROGRESS:
@@ -280,11 +303,17 @@ void RunProgress::Show(int event, int group, uint32_t a, uint32_t b)
         step.total = total;
         step.bar = BarPosition(percent);
         step.percent = ShownNumber(percent);
+        if (group == RUN_GROUP_UPLOAD) {
+            step.resends = uploadStep_.resends;
+            uploadStep_ = step;
+        }
         view_.PhaseProgress(group, step);
         return;
     }
 
     default: // the done events
+        if (event == EV_UPLOAD_DONE)
+            uploadOpen_ = false;
         if (event == EV_FLASH_DONE) {
             verifyImage_ = 0;
             verifySegment_ = 0;
@@ -440,22 +469,64 @@ UploadResult UploadRun::Verify(SioPort *port)
             _mem_free(buffer);
         }
     }
-    MdlUpdate(port, MDL_MODE_FINISH);
+    // The callback only lets a stop end an instrument that asks for the
+    // finish again and again; its result is not looked at.
+    MdlUpdate(port, MDL_MODE_FINISH, ProgressCallback, this);
     return UPLOAD_OK;
 }
 
 UploadResult UploadRun::ReadFlash(SioPort *port)
 {
     const RunReadRequest &read = options_.read;
-    int r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this, read.path.c_str(),
-                      read.binary, read.address, read.length);
-    if (r < 0) {
+    // A file is replaced only by a complete, checked read-back: until then
+    // it goes to a file beside it, so that a failed or stopped read never
+    // costs the backup already there.
+    bool replace = read.path != "-" && PlatFileIsPlain(read.path.c_str());
+    std::string path = replace ? read.path + ".part" : read.path;
+    int r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this, path.c_str(), read.binary,
+                      read.address, read.length);
+    UploadResult result = r < 0 ? UPLOAD_FAILED
+                          : r == 0 ? UPLOAD_TIMEOUT
+                          : stopRequested_.load() ? VERIFY_STOPPED
+                                                  : UPLOAD_OK;
+    if (r < 0)
         run_take_error(errorCode, errorText);
-        return UPLOAD_FAILED;
+    if (replace && result == UPLOAD_OK && !PlatFileReplace(path.c_str(), read.path.c_str())) {
+        errorCode = MDL_ERR_LOCAL;
+        errorText = TextFormat("rename(): %s: %s", read.path.c_str(), WinLastErrStr());
+        result = UPLOAD_FAILED;
     }
-    if (r == 0)
-        return UPLOAD_TIMEOUT;
-    return stopRequested_.load() ? VERIFY_STOPPED : UPLOAD_OK;
+    if (replace && result != UPLOAD_OK)
+        std::remove(path.c_str());
+    return result;
+}
+
+RunFileStamp RunFileStampOf(const ScanFileInfo &info)
+{
+    RunFileStamp stamp;
+    stamp.known = info.statValid;
+    stamp.size = info.fileSize;
+    stamp.modified = info.modifiedTime;
+    return stamp;
+}
+
+// The upload sends the file again from disk: only the one analysed.
+bool UploadRun::FileUnchanged()
+{
+    const RunFileStamp &was = options_.file;
+    if (!was.known)
+        return true;
+    RunFileStamp now;
+    FILE *file = std::fopen(filePath_.c_str(), "rb");
+    const char *failedCall = nullptr;
+    now.known = file && PlatFileStat(file, &now.size, &now.modified, &failedCall);
+    if (file)
+        std::fclose(file);
+    if (now.known && now.size == was.size && now.modified == was.modified)
+        return true;
+    errorCode = MDL_ERR_LOCAL;
+    errorText = TextFormat(RUN_FILE_CHANGED_FORMAT, filePath_.c_str());
+    return false;
 }
 
 UploadResult UploadRun::RunUpload(SioPort *port)
@@ -474,8 +545,12 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     UploadResult result;
     if (options_.job != RUN_JOB_UPLOAD) {
         result = options_.job == RUN_JOB_READ ? ReadFlash(port) : Verify(port);
+    } else if (!FileUnchanged()) {
+        result = UPLOAD_FAILED;
     } else {
-        int r = MdlUpdate(port, MDL_MODE_UPLOAD, ProgressCallback, this, filePath_.c_str(), false);
+        // Read as the analysis read it: as bytes, line ends taken by the
+        // line reader (a text-mode read may end early or change them).
+        int r = MdlUpdate(port, MDL_MODE_UPLOAD, ProgressCallback, this, filePath_.c_str(), true);
         if (r < 0) {
             run_take_error(errorCode, errorText);
             result = UPLOAD_FAILED;
@@ -484,7 +559,7 @@ UploadResult UploadRun::RunUpload(SioPort *port)
         } else if (stopRequested_.load()) {
             result = UPLOAD_STOPPED;
         } else if (!options_.verify || firmware_.imageCount == 0) {
-            MdlUpdate(port, MDL_MODE_FINISH);
+            MdlUpdate(port, MDL_MODE_FINISH, ProgressCallback, this);
             result = UPLOAD_OK;
         } else {
             result = Verify(port);

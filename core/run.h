@@ -6,6 +6,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@ struct Firmware;
 struct FirmwareImage;
 struct FirmwareSegment;
 struct SioPort;
+struct ScanFileInfo;
 
 enum UploadResult {
     UPLOAD_OK = 0,      // upload, flash writing, verification (if chosen), finish sent
@@ -156,11 +158,25 @@ struct RunReadRequest {
     int32_t length = 0;
 };
 
+// The firmware file as its analysis found it: an upload sends the file
+// only while it still has this size and modification time, so that what
+// goes to the instrument is what the checks saw.
+struct RunFileStamp {
+    bool known = false; // false: not analysed here, not checked
+    uint64_t size = 0;
+    std::time_t modified = 0;
+};
+RunFileStamp RunFileStampOf(const ScanFileInfo &info);
+#define RUN_FILE_CHANGED_FORMAT                                                                    \
+    "The firmware file has changed since it was analysed:\n\n%s\n\n"                               \
+    "Open it again to check and upload what it holds now."
+
 // What the run is to do, fixed when it is made.
 struct RunOptions {
     RunJob job = RUN_JOB_UPLOAD;
     bool verify = true;  // an upload reads every segment back afterwards
     RunReadRequest read; // the read-back's range and where it goes
+    RunFileStamp file;   // the upload's file as analysed
 };
 
 // How far a phase has come: done of total (records for the upload, bytes
@@ -171,7 +187,10 @@ struct RunStep {
     uint32_t total = 0;
     int bar = 0;
     int percent = 0;
+    uint32_t resends = 0; // lines of this phase the instrument asked for again
 };
+// What a group shows of its resends beside its progress ("" for none).
+std::string RunResendText(uint32_t resends);
 
 // What the worker tells its view: the phases (the groups) as they start,
 // progress and end, then the end of the run. Every call comes from the
@@ -228,6 +247,8 @@ class RunProgress
     RunView &view_;
     const std::atomic<bool> &stopRequested_;
     bool stopShown_ = false; // PhaseStopping was called
+    bool uploadOpen_ = false; // the Uploading group started and has not ended
+    RunStep uploadStep_;      // what it showed last
     uint32_t flashBytes_ = 0;
     uint32_t verifyBytes_ = 0;
     int32_t verifyImage_ = 0;
@@ -274,6 +295,7 @@ class UploadRun
                                  const char *line);
     UploadResult Verify(SioPort *port);
     UploadResult ReadFlash(SioPort *port);
+    bool FileUnchanged();
 
     const Firmware &firmware_;
     std::string filePath_;

@@ -48,6 +48,7 @@ void RunEventQueue::RunBegin()
     // The groups start from the idle state: bars and numbers at 0.
     std::fill(std::begin(bar_), std::end(bar_), 0);
     std::fill(std::begin(percent_), std::end(percent_), 0);
+    std::fill(std::begin(resends_), std::end(resends_), 0u);
     Post({RunEvent::BEGIN, 0, 0, 0, UPLOAD_OK});
 }
 
@@ -62,11 +63,12 @@ void RunEventQueue::PhaseProgress(int group, const RunStep &step)
     if (!runevents_group_ok(group))
         return;
     int bar = std::clamp(step.bar, 0, RUN_BAR_MAX);
-    if (bar == bar_[group] && step.percent == percent_[group])
+    if (bar == bar_[group] && step.percent == percent_[group] && step.resends == resends_[group])
         return;
     bar_[group] = bar;
     percent_[group] = step.percent;
-    Post({RunEvent::PROGRESS, group, bar, step.percent, UPLOAD_OK});
+    resends_[group] = step.resends;
+    Post({RunEvent::PROGRESS, group, bar, step.percent, UPLOAD_OK, step.resends});
 }
 
 void RunEventQueue::PhaseEnded(int group)

@@ -17,6 +17,7 @@ struct RunEvent {
     int bar;             // PROGRESS: 0..RUN_BAR_MAX
     int percent;         // PROGRESS: the number shown (may pass 100)
     UploadResult result; // FINISHED
+    uint32_t resends = 0; // PROGRESS: lines the instrument asked for again
 };
 
 class RunEventQueue : public RunView
@@ -56,5 +57,6 @@ class RunEventQueue : public RunView
     // What the groups were last told to show; worker only, reset by RunBegin.
     int bar_[RUN_GROUP_COUNT] = {};
     int percent_[RUN_GROUP_COUNT] = {};
+    uint32_t resends_[RUN_GROUP_COUNT] = {};
     bool stopPressed_ = false; // window's thread only
 };

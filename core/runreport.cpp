@@ -300,7 +300,8 @@ void RunJsonView::PhaseProgress(int group, const RunStep &step)
         .Add("port", port_)
         .Add("phase", RunPhaseName(job_, group))
         .Add("percent", position / 100.0)
-        .Add("elapsed", elapsed);
+        .Add("elapsed", elapsed)
+        .Add("resends", step.resends);
     if (left < 0)
         o.AddNull("left");
     else
@@ -319,6 +320,7 @@ std::string RunLineTake(RunLineState &state, const std::string &line)
         state.phase = phase;
         state.phaseDone = false;
         state.bar = 0;
+        state.resends = 0;
         state.elapsed = state.left = -1;
     } else if (event == "phase_end") {
         state.phase = phase;
@@ -332,6 +334,7 @@ std::string RunLineTake(RunLineState &state, const std::string &line)
             state.bar = (int)(number * 100 + 0.5);
         state.elapsed = JsonGetNumber(line, "elapsed", number) ? number : -1;
         state.left = JsonGetNumber(line, "left", number) ? number : -1;
+        state.resends = JsonGetNumber(line, "resends", number) ? (uint32_t)number : 0;
     } else if (event == "result") {
         state.finished = true;
         JsonGetString(line, "outcome", state.outcome);

@@ -134,6 +134,7 @@ struct RunLineState {
     int bar = 0;            // 0..RUN_BAR_MAX
     double elapsed = -1;    // seconds, -1 unknown
     double left = -1;       // seconds, -1 unknown
+    uint32_t resends = 0;   // lines of the phase the instrument asked for again
     bool finished = false;  // its result line came
     std::string outcome;
     int exitStatus = -1;

@@ -151,6 +151,7 @@ int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, s
 
     const char *failedCall = nullptr;
     bool haveStat = PlatFileStat(file, &info->fileSize, &info->modifiedTime, &failedCall);
+    info->statValid = haveStat;
     if (!haveStat) {
         info->fileSize = 0;
         info->modifiedError = TextFormat("%s(): %s", failedCall, WinLastErrStr());

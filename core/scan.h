@@ -28,6 +28,7 @@ struct ScanFileInfo {
     std::string fileName; // after the last separator
     std::string location; // the absolute folder, without the separator
     uint64_t fileSize = 0;
+    bool statValid = false; // size and modifiedTime were read from the system
     std::string sizeText;
     bool modifiedValid = false;
     std::time_t modifiedTime = 0;

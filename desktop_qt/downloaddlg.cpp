@@ -327,6 +327,7 @@ int CDownloadDlg::ScanFile(const char *path)
     filePath = path;
     ScanSplitPath(filePath, &fileName, &location);
     fileSize = info.fileSize;
+    fileStamp = RunFileStampOf(info);
     sizeText = ScanSizeText(fileSize);
     modifiedText = downloaddlg_modified_text(info);
     if (result != 1)
@@ -485,6 +486,7 @@ void CDownloadDlg::OnStart()
     RunView &view = events_;
     RunOptions options;
     options.verify = verify_->isChecked();
+    options.file = fileStamp;
     run_ = std::make_unique<UploadRun>(firmware, filePath, view, options);
     if (!run_->Start(port)) {
         run_.reset();
@@ -621,8 +623,10 @@ void CDownloadDlg::ShowEvent(const RunEvent &e)
         return;
     switch (e.kind) {
     case RunEvent::BEGIN:
-        for (QProgressBar *b : bar_)
+        for (QProgressBar *b : bar_) {
             b->setRange(0, RUN_BAR_MAX);
+            b->setToolTip(QString());
+        }
         if (!busyCursor_) {
             QGuiApplication::setOverrideCursor(Qt::BusyCursor);
             busyCursor_ = true;
@@ -642,6 +646,9 @@ void CDownloadDlg::ShowEvent(const RunEvent &e)
     if (e.kind == RunEvent::PROGRESS) {
         bar_[e.group]->setValue(e.bar);
         number_[e.group]->setText(QString::number(e.percent));
+        // Resends the instrument asks for show on the bar: a run that stands
+        // still says why.
+        bar_[e.group]->setToolTip(QString::fromStdString(RunResendText(e.resends)));
         return;
     }
     bool started = e.kind == RunEvent::STARTED;

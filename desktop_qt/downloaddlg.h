@@ -59,6 +59,7 @@ class CDownloadDlg : public QDialog
     std::string fileName;
     std::string filePath;
     uint64_t fileSize = 0;
+    RunFileStamp fileStamp; // what the analysis read
     std::string savedTitle;
     std::string portError;
 

@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -160,6 +162,7 @@ int CDownloadDlg::ScanFile(const char *path)
     filePath = path;
     ScanSplitPath(filePath, &fileName, &location);
     fileSize = info.fileSize;
+    fileStamp = RunFileStampOf(info);
     sizeText = ScanSizeText(fileSize);
     modifiedText = downloaddlg_modified_text(info);
     if (result != 1)
@@ -287,6 +290,8 @@ void CDownloadDlg::AddToolTips()
     SendMessageA(toolTip_, TTM_SETMAXTIPWIDTH, 0, DOWNLOADDLG_TIP_WIDTH);
     std::vector<HWND> tools = {Item(IDC_LOCATION), Item(IDC_SIZE), Item(IDC_MODIFIED),
                                Item(IDC_PORT)};
+    for (int id : kBar)
+        tools.push_back(Item(id));
     // The box's edit field takes the mouse over most of the box.
     COMBOBOXINFO combo = {};
     combo.cbSize = sizeof combo;
@@ -374,6 +379,10 @@ std::string CDownloadDlg::PortTip() const
 
 std::string CDownloadDlg::ToolTipText(int controlId) const
 {
+    // A bar tells the resends the instrument asked for, if any.
+    for (int g = 0; g < RUN_GROUP_COUNT; g++)
+        if (controlId == kBar[g])
+            return RunResendText(resends_[g]);
     const std::string *text = controlId == IDC_LOCATION   ? &location
                               : controlId == IDC_SIZE     ? &sizeText
                               : controlId == IDC_MODIFIED ? &modifiedText
@@ -461,6 +470,7 @@ void CDownloadDlg::OnStart()
     options.verify = IsDlgButtonChecked(hwnd_, IDC_VERIFY) == BST_CHECKED;
     events_.SetStopPressed(false);
     wakeWindow_.store(hwnd_);
+    options.file = fileStamp;
     run_ = std::make_unique<UploadRun>(firmware, filePath, events_, options);
     if (!run_->Start(port)) {
         run_.reset();
@@ -624,6 +634,7 @@ void CDownloadDlg::ShowEvent(const RunEvent &e)
     case RunEvent::BEGIN:
         for (int id : kBar)
             SendDlgItemMessageA(hwnd_, id, PBM_SETRANGE32, 0, RUN_BAR_MAX);
+        std::fill(std::begin(resends_), std::end(resends_), 0u);
         busyCursor_ = true;
         return;
     case RunEvent::FINISHED:
@@ -634,6 +645,7 @@ void CDownloadDlg::ShowEvent(const RunEvent &e)
         return;
     case RunEvent::PROGRESS: {
         SendDlgItemMessageA(hwnd_, kBar[e.group], PBM_SETPOS, static_cast<WPARAM>(e.bar), 0);
+        resends_[e.group] = e.resends; // the bar's tooltip
         std::string number = std::to_string(e.percent);
         if (downloaddlg_text(Item(kNumber[e.group])) != number)
             SetDlgItemTextA(hwnd_, kNumber[e.group], number.c_str());

@@ -61,6 +61,7 @@ class CDownloadDlg
     std::string fileName;
     std::string filePath;
     uint64_t fileSize = 0;
+    RunFileStamp fileStamp; // what the analysis read
     std::string savedTitle;
     std::string portError;
 
@@ -91,6 +92,7 @@ class CDownloadDlg
     HWND note_[RUN_GROUP_COUNT] = {};
     int noteShift_ = 0;   // pixels the controls below the shown note moved
     std::string tipText_; // what the last tooltip request points to
+    uint32_t resends_[RUN_GROUP_COUNT] = {}; // per group, for its bar's tooltip
     std::vector<StartupPortItem> portItems_;
 
     HFONT normalFont = nullptr; // the dialog's own, not ours to delete

@@ -36,3 +36,18 @@ bool PlatFileStat(FILE *file, uint64_t *size, std::time_t *modified, const char 
     *modified = ticks >= epoch ? (std::time_t)((ticks - epoch) / 10000000ULL) : 0;
     return true;
 }
+
+bool PlatFileIsPlain(const char *path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD e = GetLastError();
+        return e == ERROR_FILE_NOT_FOUND;
+    }
+    return !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
+bool PlatFileReplace(const char *from, const char *to)
+{
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
