@@ -201,6 +201,16 @@ TEST_F(CliJobs, ReadWritesTheFlashBytes)
                   .status,
               0);
     EXPECT_EQ(RunCliProgram({"upload", "--port", sim.Path(), out}).status, 0);
+
+    // A read that fails leaves the file there as it was, and nothing beside it.
+    for (const char *fault : {"handshake:1:refuse:Update locked", "readback:3:cut"}) {
+        SimProcess failing({"--flash", fw, "--fault", fault});
+        std::ofstream(out) << "yesterday";
+        EXPECT_EQ(RunCliProgram({"read", "--port", failing.Path(), "--address", hex, "--length",
+                                 "100", "-o", out}).status, 2) << fault;
+        EXPECT_EQ(ReadAll(out), "yesterday");
+        EXPECT_FALSE(std::ifstream(out + ".part").good());
+    }
     std::remove(out.c_str());
 }
 

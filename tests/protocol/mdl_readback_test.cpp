@@ -223,3 +223,50 @@ TEST(MdlReadback, MoreDataThanAskedForIsRefused)
     EXPECT_EQ(s.Answers("-ERR " + text), (Lines{"+OK", "-ERR " + text}));
     EXPECT_TRUE(std::all_of(area.begin(), area.end(), [](char c) { return c == 0; }));
 }
+
+TEST(MdlReadback, StreamMustHoldTheRangeExactly)
+{
+    // S0, then S3 records of 32, 32, 32 and 4 bytes (lines 2 to 5), S7.
+    auto record = [](uint32_t label, size_t from, size_t n) {
+        std::vector<uint8_t> data(n);
+        for (size_t i = 0; i < n; ++i)
+            data[i] = Byte(from + i);
+        return "'" + Record('3', label, 4, data) + "': ";
+    };
+    struct Case {
+        Lines options;
+        std::string text; // empty: the range as flashed
+        bool told;        // the instrument gets "-ERR " and the text
+    };
+    const Case cases[] = {
+        {{"--readback-relative"}, "", false},
+        {{"--fault", "readback:4:cut"},
+         "Incomplete read-back of 0x00020000-0x00020063: the instrument sent 64 of the 100 bytes "
+         "asked for",
+         false},
+        {{"--fault", "readback:4:skip"},
+         record(kBase + 96, 96, 4) + "record at 0x00020060 where 0x00020040 was to follow", true},
+        {{"--readback-shift", "4294967040"},
+         record(kBase - 256, 0, 32) + "the read-back starts at 0x0001FF00, the range at 0x00020000",
+         true},
+    };
+    for (const Case &c : cases) {
+        for (bool toFile : {false, true}) {
+            SCOPED_TRACE(c.options.back() + (toFile ? " file" : " memory"));
+            Flashed s(c.options);
+            std::vector<char> area;
+            TempFile text;
+            int r = toFile ? MdlUpdate(s.Port(), MDL_MODE_READBACK, nullptr, nullptr,
+                                       text.Path().c_str(), false, kBase, kSize)
+                           : s.Read(nullptr, kSize, area);
+            EXPECT_EQ(r, c.text.empty() ? 1 : -1);
+            if (c.text.empty()) {
+                EXPECT_TRUE(toFile || Stored(area, kSize));
+                continue;
+            }
+            EXPECT_EQ(MdlErrorText(), c.text);
+            std::string told = "-ERR " + c.text;
+            EXPECT_EQ(s.Answers(c.told ? told : "").back(), c.told ? told : "+OK");
+        }
+    }
+}

@@ -109,6 +109,7 @@ struct FaultCase {
     // the silence begins and ends.
     std::vector<TimeoutSwitch> switches = {};
     RunJob job = RUN_JOB_UPLOAD;
+    std::string stopAt = {}; // the view's call that the user's stop follows ("start": at once)
 };
 
 struct Row {
@@ -338,6 +339,43 @@ std::vector<FaultCase> Cases()
     }
     cases.push_back(data[2]);
     cases.back().job = RUN_JOB_READ;
+
+    // A read-back must hold the first segment's range (0x1000, 256 bytes)
+    // exactly, whatever the job: line 5 is its fourth S3 record.
+    auto record = [](const Firmware &fw, uint32_t label, uint32_t offset) {
+        return "'" + UploadRecord('3', label, 4, fw.images[0].segments[0].data + offset, 32) + "': ";
+    };
+    const std::vector<FaultCase> stream = {
+        {"instrument:readback-cut",
+         {"--fault", "readback:5:cut"},
+         Local("Incomplete read-back of 0x00001000-0x000010FF: the instrument sent 96 of the 256 "
+               "bytes asked for")},
+        {"instrument:readback-skip", {"--fault", "readback:5:skip"}, {}, [&](const Firmware &fw) {
+             return Local(record(fw, 0x1080, 128) + "record at 0x00001080 where 0x00001060 was to follow");
+         }},
+        {"instrument:readback-shift", {"--readback-shift", "256"}, {}, [&](const Firmware &fw) {
+             return Local(record(fw, 0x1100, 0) + "the read-back starts at 0x00001100, the range at 0x00001000");
+         }},
+        {"instrument:readback-relative", {"--readback-relative"}, Ok()},
+    };
+    for (RunJob job : {RUN_JOB_UPLOAD, RUN_JOB_VERIFY, RUN_JOB_READ})
+        for (FaultCase c : stream) {
+            c.job = job;
+            cases.push_back(c);
+        }
+    // A stop ends an instrument that asks for every record again, or that
+    // stays busy, as any other stop.
+    cases.push_back({"instrument:retryall-stop", {"--fault", "record:5:retryall"},
+                     {UPLOAD_STOPPED, -1, "", "Upload stopped by user."}, {}, {}, RUN_JOB_UPLOAD,
+                     "resends 0 3"});
+    for (RunJob job : {RUN_JOB_UPLOAD, RUN_JOB_VERIFY, RUN_JOB_READ}) {
+        bool upload = job == RUN_JOB_UPLOAD;
+        cases.push_back({"instrument:busy-stop", {"--busy", "1000"},
+                         {upload ? UPLOAD_STOPPED : VERIFY_STOPPED, -1, "",
+                          std::string(upload ? "Upload" : job == RUN_JOB_VERIFY ? "Verification" : "Read-back") +
+                              " stopped by user."},
+                         {}, {}, job, "start"});
+    }
     return cases;
 }
 
@@ -360,7 +398,7 @@ void RunCase(const FaultCase &c)
     // command-line tool's: the first read-back of the others.
     Firmware none{};
     UploadRun run(c.job == RUN_JOB_READ ? none : file.firmware, file.path, view,
-                  {c.job, true, {"/dev/null", false, 0x1000, 256}});
+                  {c.job, true, {"/dev/null", false, 0x1000, 256}, RunFileStampOf(file.info)});
 
     // Only where the simulator's silence is certain is a time-out short.
     const bool timesOut = !c.derive && c.expect.result == UPLOAD_TIMEOUT;
@@ -373,6 +411,8 @@ void RunCase(const FaultCase &c)
     ASSERT_NE(port, nullptr) << error;
     std::vector<int> seen(c.switches.size(), 0);
     view.onCall = [&](const std::string &call) {
+        if (!c.stopAt.empty() && call == c.stopAt)
+            run.RequestStop();
         for (size_t i = 0; i < c.switches.size(); i++)
             if (call.rfind(c.switches[i].call, 0) == 0 && ++seen[i] == c.switches[i].count)
                 port->defaultTimeout = c.switches[i].timeoutMs;
@@ -385,6 +425,8 @@ void RunCase(const FaultCase &c)
             .count();
     };
     ASSERT_TRUE(run.Start(port));
+    if (c.stopAt == "start")
+        run.RequestStop();
     while (run.WorkerRunning() && elapsedMs() <= kHangMs)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     int64_t took = elapsedMs();

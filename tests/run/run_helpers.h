@@ -30,6 +30,8 @@ class RecordingView : public RunView
     {
         bars[group] = step.bar;
         Add("bar " + std::to_string(group) + " " + std::to_string(step.bar));
+        if (step.resends)
+            Add("resends " + std::to_string(group) + " " + std::to_string(step.resends));
         if (shown[group] != step.percent) {
             shown[group] = step.percent;
             Add("percent " + std::to_string(group) + " " + std::to_string(step.percent));
@@ -139,7 +141,6 @@ class FirmwareFile
             close(fd);
         path = tmpl;
         EXPECT_TRUE(UploadWriteFile(path, UploadFirmwareText(layout, recordBytes, 99)));
-        ScanFileInfo info;
         std::string message;
         EXPECT_EQ(ScanFirmwareFile(path.c_str(), &firmware, &info, &message), 1) << message;
     }
@@ -153,6 +154,7 @@ class FirmwareFile
 
     std::string path;
     Firmware firmware{};
+    ScanFileInfo info;
 };
 
 // Three images, one without data between the others, four segments in

@@ -374,3 +374,25 @@ TEST(RunSim, PortOpeningAndWorkerStart)
     again.Join();
     EXPECT_EQ(view.calls.back(), "done 0");
 }
+
+TEST(RunSim, AFileChangedSinceItsAnalysisIsNotSent)
+{
+    FirmwareFile file(SmallLayout());
+    std::FILE *f = std::fopen(file.path.c_str(), "a");
+    ASSERT_NE(f, nullptr);
+    std::fputs("# rebuilt\n", f);
+    std::fclose(f);
+    SimProcess sim;
+    RecordingView view;
+    RunOptions options;
+    options.file = RunFileStampOf(file.info);
+    UploadRun run(file.firmware, file.path, view, options);
+    std::string error;
+    SioPort *port = RunOpenPort(sim.Path(), error);
+    ASSERT_NE(port, nullptr) << error;
+    EXPECT_EQ(run.RunUpload(port), UPLOAD_FAILED);
+    SioClose(port);
+    EXPECT_EQ(run.errorText, "The firmware file has changed since it was analysed:\n\n" +
+                                 file.path + "\n\nOpen it again to check and upload what it holds now.");
+    EXPECT_TRUE(sim.Received().empty());
+}
