@@ -226,47 +226,29 @@ TEST(MdlReadback, MoreDataThanAskedForIsRefused)
 
 TEST(MdlReadback, StreamMustHoldTheRangeExactly)
 {
-    // S0, then S3 records of 32, 32, 32 and 4 bytes (lines 2 to 5), S7.
+    // S0, then S3 records of 32, 32, 32 and 4 bytes (lines 2 to 5), S7. A
+    // record out of place is refused to the instrument; a short stream has
+    // ended, and is not.
     auto record = [](uint32_t label, size_t from, size_t n) {
         std::vector<uint8_t> data(n);
         for (size_t i = 0; i < n; ++i)
             data[i] = Byte(from + i);
         return "'" + Record('3', label, 4, data) + "': ";
     };
-    struct Case {
-        Lines options;
-        std::string text; // empty: the range as flashed
-        bool told;        // the instrument gets "-ERR " and the text
-    };
-    const Case cases[] = {
-        {{"--readback-relative"}, "", false},
-        {{"--fault", "readback:4:cut"},
-         "Incomplete read-back of 0x00020000-0x00020063: the instrument sent 64 of the 100 bytes "
-         "asked for",
-         false},
+    const std::pair<Lines, std::string> cases[] = {
+        {{"--fault", "readback:4:cut"}, "Incomplete read-back of 0x00020000-0x00020063: the "
+                                        "instrument sent 64 of the 100 bytes asked for"},
         {{"--fault", "readback:4:skip"},
-         record(kBase + 96, 96, 4) + "record at 0x00020060 where 0x00020040 was to follow", true},
+         record(kBase + 96, 96, 4) + "record at 0x00020060 where 0x00020040 was to follow"},
         {{"--readback-shift", "4294967040"},
-         record(kBase - 256, 0, 32) + "the read-back starts at 0x0001FF00, the range at 0x00020000",
-         true},
+         record(kBase - 256, 0, 32) + "the read-back starts at 0x0001FF00, the range at 0x00020000"},
     };
-    for (const Case &c : cases) {
-        for (bool toFile : {false, true}) {
-            SCOPED_TRACE(c.options.back() + (toFile ? " file" : " memory"));
-            Flashed s(c.options);
-            std::vector<char> area;
-            TempFile text;
-            int r = toFile ? MdlUpdate(s.Port(), MDL_MODE_READBACK, nullptr, nullptr,
-                                       text.Path().c_str(), false, kBase, kSize)
-                           : s.Read(nullptr, kSize, area);
-            EXPECT_EQ(r, c.text.empty() ? 1 : -1);
-            if (c.text.empty()) {
-                EXPECT_TRUE(toFile || Stored(area, kSize));
-                continue;
-            }
-            EXPECT_EQ(MdlErrorText(), c.text);
-            std::string told = "-ERR " + c.text;
-            EXPECT_EQ(s.Answers(c.told ? told : "").back(), c.told ? told : "+OK");
-        }
+    for (const auto &[options, text] : cases) {
+        Flashed s(options);
+        std::vector<char> area;
+        EXPECT_EQ(s.Read(nullptr, kSize, area), -1);
+        EXPECT_EQ(MdlErrorText(), text);
+        bool told = text[0] == '\'';
+        EXPECT_EQ(s.Answers(told ? "-ERR " + text : "").back(), told ? "-ERR " + text : "+OK");
     }
 }

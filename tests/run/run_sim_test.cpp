@@ -378,10 +378,7 @@ TEST(RunSim, PortOpeningAndWorkerStart)
 TEST(RunSim, AFileChangedSinceItsAnalysisIsNotSent)
 {
     FirmwareFile file(SmallLayout());
-    std::FILE *f = std::fopen(file.path.c_str(), "a");
-    ASSERT_NE(f, nullptr);
-    std::fputs("# rebuilt\n", f);
-    std::fclose(f);
+    std::ofstream(file.path, std::ios::app) << "# rebuilt\n";
     SimProcess sim;
     RecordingView view;
     RunOptions options;
