@@ -107,12 +107,13 @@ int Station::Run(StationView &view)
         }
         if (stop && !stopPassed) {
             stopPassed = true;
+            std::vector<std::string> notPassed(ports_.size());
             for (size_t i = 0; i < ports_.size(); i++) {
                 std::string error;
-                if (ports_[i].running)
-                    PlatProcessStop(processes_[i], error);
+                if (ports_[i].running && !PlatProcessStop(processes_[i], error))
+                    notPassed[i] = error;
             }
-            view.StopPassed();
+            view.StopPassed(notPassed);
         }
         for (Line &l : lines) {
             StationPort &p = ports_[l.port];

@@ -50,8 +50,10 @@ class StationView
     // is what RunLineTake made of it (empty for a line that is none), the
     // port's state is updated.
     virtual void PortLine(size_t port, const std::string &event, const std::string &line) = 0;
-    // The stop was passed on to every child still running.
-    virtual void StopPassed() = 0;
+    // The stop was passed on to the children still running; notPassed has
+    // a text per port, empty where the stop went (or was not needed), else
+    // why the child could not be told.
+    virtual void StopPassed(const std::vector<std::string> &notPassed) = 0;
     // The run on port is over, its status and outcome final. lostResult:
     // the result line made here for a run that gave none (empty otherwise).
     virtual void PortEnded(size_t port, const std::string &lostResult) = 0;
