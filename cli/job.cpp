@@ -333,6 +333,9 @@ int CliRunJob(const CliJobOptions &o)
         cli_stop = cli_stop_told = false;
     }
     PlatInstallStopHandler(cli_on_stop);
+    // Only now: a stop that the station wrote before waits on the input.
+    if (o.stopInput)
+        PlatWatchStopInput(cli_on_stop);
     int status = CLI_EXIT_OK;
     Firmware firmware{};
     ScanFileInfo info;

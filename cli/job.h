@@ -18,6 +18,9 @@ struct CliJobOptions {
     bool debug = false;  // the serial link's console messages on stderr
     std::string logFile; // empty: no log
     RunReadRequest read; // read: the range and where it goes
+    // A child of the station (--stop-input): a line on standard input, or
+    // its end, stops the run.
+    bool stopInput = false;
 };
 
 // Reads the command's arguments into o. Returns -1 when they are fine,

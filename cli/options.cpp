@@ -80,6 +80,8 @@ int CliParseJob(const char *command, int argc, char **argv, CliJobOptions &o)
             o.verify = false;
         } else if (options && o.job == RUN_JOB_UPLOAD && std::strcmp(a, "--yes") == 0) {
             o.yes = true;
+        } else if (options && std::strcmp(a, "--stop-input") == 0) {
+            o.stopInput = true; // the station's, not in the help
         } else if (options && std::strcmp(a, "--debug") == 0) {
             o.debug = true;
         } else if (options && std::strcmp(a, "-v") == 0) {

@@ -71,10 +71,14 @@ void CliRows::PortLine(size_t index, const std::string &event, const std::string
     std::fflush(stdout);
 }
 
-void CliRows::StopPassed()
+void CliRows::StopPassed(const std::vector<std::string> &notPassed)
 {
     if (!json_)
         std::fprintf(stderr, "\nStop requested: the runs end at their next step.\n");
+    for (size_t i = 0; i < notPassed.size(); i++)
+        if (!notPassed[i].empty())
+            std::fprintf(stderr, "mirdel-cli: the stop could not be passed to %s: %s\n",
+                         station_.Ports()[i].name.c_str(), notPassed[i].c_str());
     if (terminal_) // the rows begin again below the message
         Draw(false);
 }

@@ -14,7 +14,7 @@ class CliRows : public StationView
 
     void Begin() override;
     void PortLine(size_t port, const std::string &event, const std::string &line) override;
-    void StopPassed() override;
+    void StopPassed(const std::vector<std::string> &notPassed) override;
     void PortEnded(size_t port, const std::string &lostResult) override;
     int TickDelay() override;
     void Tick() override;

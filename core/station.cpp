@@ -51,8 +51,8 @@ std::vector<std::string> Station::ChildArgs(const std::string &port) const
 {
     static const char *const names[] = {"upload", "verify", "read"};
     // The checks were made here once: the children do not ask again.
-    std::vector<std::string> args = {"mirdel-cli", names[job_.options.job], "--json", "--port",
-                                     port};
+    std::vector<std::string> args = {
+        "mirdel-cli", names[job_.options.job], "--json", "--stop-input", "--port", port};
     if (job_.options.job == RUN_JOB_UPLOAD) {
         args.push_back("--yes");
         if (!job_.options.verify)
@@ -107,10 +107,13 @@ int Station::Run(StationView &view)
         }
         if (stop && !stopPassed) {
             stopPassed = true;
-            for (size_t i = 0; i < ports_.size(); i++)
-                if (ports_[i].running)
-                    PlatProcessStop(processes_[i]);
-            view.StopPassed();
+            std::vector<std::string> notPassed(ports_.size());
+            for (size_t i = 0; i < ports_.size(); i++) {
+                std::string error;
+                if (ports_[i].running && !PlatProcessStop(processes_[i], error))
+                    notPassed[i] = error;
+            }
+            view.StopPassed(notPassed);
         }
         for (Line &l : lines) {
             StationPort &p = ports_[l.port];

@@ -1,8 +1,9 @@
 // Several ports at once: one child process of the command-line tool per
 // port, each running the job on its port and reporting in JSON lines. The
 // station starts them, reads their lines, passes a stop on to all of them
-// and sums their ends up in one exit status; a front end is told what
-// happens on each port and draws it.
+// (a line on each child's standard input, which waits there until the child
+// can take it) and sums their ends up in one exit status; a front end is
+// told what happens on each port and draws it.
 #pragma once
 
 #include <condition_variable>
@@ -16,7 +17,8 @@
 
 struct PlatProcess;
 
-// What every child runs: "mirdel-cli JOB --json --port NAME ... -- PATH".
+// What every child runs: "mirdel-cli JOB --json --stop-input --port NAME
+// ... -- PATH".
 struct StationJob {
     std::string program;                // the command-line tool's path
     RunOptions options;                 // an upload (verified or not) or a verification
@@ -48,8 +50,10 @@ class StationView
     // is what RunLineTake made of it (empty for a line that is none), the
     // port's state is updated.
     virtual void PortLine(size_t port, const std::string &event, const std::string &line) = 0;
-    // The stop was passed on to every child still running.
-    virtual void StopPassed() = 0;
+    // The stop was passed on to the children still running; notPassed has
+    // a text per port, empty where the stop went (or was not needed), else
+    // why the child could not be told.
+    virtual void StopPassed(const std::vector<std::string> &notPassed) = 0;
     // The run on port is over, its status and outcome final. lostResult:
     // the result line made here for a run that gave none (empty otherwise).
     virtual void PortEnded(size_t port, const std::string &lostResult) = 0;

@@ -16,6 +16,17 @@ bool PlatIsTerminal(FILE *stream);
 // handler.
 void PlatInstallStopHandler(void (*onStop)(void));
 
+// What a parent writes to a child's standard input to stop it
+// (PlatProcessStop in platform/process.h).
+inline constexpr char PLAT_STOP_LINE[] = "stop\n";
+
+// For a child whose parent passes the stop on its standard input: from now
+// on a line there, or the end of it (the parent has gone), calls onStop
+// once, on a thread of its own as PlatInstallStopHandler's. Standard input
+// is read raw, never through stdio: a thread waiting inside stdio could
+// hold up the program's exit.
+void PlatWatchStopInput(void (*onStop)(void));
+
 // Gives Ctrl-C back its usual meaning. On POSIX systems it returns once
 // onStop has run for every stop that came before; on Windows a call under
 // way may still run.

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <thread>
@@ -87,6 +88,20 @@ void PlatInstallStopHandler(void (*onStop)(void))
     sigemptyset(&ignore.sa_mask);
     sigaction(SIGPIPE, &ignore, console_installed ? nullptr : &console_previous_pipe);
     console_installed = true;
+}
+
+void PlatWatchStopInput(void (*onStop)(void))
+{
+    // Detached: it may wait on the input until the program ends.
+    std::thread([onStop] {
+        char buf[64];
+        ssize_t n;
+        while ((n = read(0, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR)) {
+            if (n > 0 && std::memchr(buf, '\n', (size_t)n))
+                break;
+        }
+        onStop();
+    }).detach();
 }
 
 void PlatRemoveStopHandler(void)

@@ -6,8 +6,10 @@
 #include "platform/console.h"
 
 #include <atomic>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
+#include <thread>
 
 namespace
 {
@@ -44,6 +46,19 @@ void PlatInstallStopHandler(void (*onStop)(void))
     console_on_stop.store(onStop);
     console_taken.store(false);
     SetConsoleCtrlHandler(console_handler, TRUE);
+}
+
+void PlatWatchStopInput(void (*onStop)(void))
+{
+    HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    // Detached: it may wait on the input until the program ends.
+    std::thread([in, onStop] {
+        char buf[64];
+        DWORD n = 0;
+        while (ReadFile(in, buf, sizeof buf, &n, nullptr) && n > 0 && !std::memchr(buf, '\n', n)) {
+        }
+        onStop();
+    }).detach();
 }
 
 void PlatRemoveStopHandler(void)

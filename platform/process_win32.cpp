@@ -1,6 +1,8 @@
 // Children by CreateProcess. A child starts in a process group of its own,
 // where the console's Ctrl-C does not reach it; the parent passes a stop on
-// as Ctrl-Break to that group.
+// through a pipe that is the child's standard input. Ctrl-Break would reach
+// only a child that shares the parent's console, and the children of a
+// desktop program have none.
 #include <windows.h>
 
 #include "platform/process.h"
@@ -9,11 +11,13 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include "platform/console.h"
 #include "platform/syserr.h"
 
 struct PlatProcess {
     PROCESS_INFORMATION info;
     FILE *out;
+    HANDLE stop; // our end of the child's standard input
 };
 
 // One argument quoted for the child's command-line parser.
@@ -56,15 +60,21 @@ PlatProcess *PlatProcessStart(const std::string &path, const std::vector<std::st
         return nullptr;
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HANDLE nul = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                             OPEN_EXISTING, 0, nullptr);
+    HANDLE inRead, inWrite;
+    if (!CreatePipe(&inRead, &inWrite, &sa, 0)) {
+        error = process_error("CreatePipe");
+        CloseHandle(readEnd);
+        CloseHandle(writeEnd);
+        return nullptr;
+    }
+    SetHandleInformation(inWrite, HANDLE_FLAG_INHERIT, 0);
     std::string line;
     for (const std::string &a : args)
         line += (line.empty() ? "" : " ") + process_quote(a);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = nul;
+    si.hStdInput = inRead;
     si.hStdOutput = writeEnd;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PlatProcess *p = new PlatProcess{};
@@ -73,10 +83,11 @@ PlatProcess *PlatProcessStart(const std::string &path, const std::vector<std::st
     if (!ok)
         error = process_error("CreateProcess");
     CloseHandle(writeEnd);
-    if (nul != INVALID_HANDLE_VALUE)
-        CloseHandle(nul);
+    CloseHandle(inRead);
+    p->stop = inWrite;
     if (!ok) {
         CloseHandle(readEnd);
+        CloseHandle(inWrite);
         delete p;
         return nullptr;
     }
@@ -96,9 +107,18 @@ FILE *PlatProcessOutput(PlatProcess *process)
     return process->out;
 }
 
-void PlatProcessStop(PlatProcess *process)
+bool PlatProcessStop(PlatProcess *process, std::string &error)
 {
-    GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, process->info.dwProcessId);
+    const DWORD size = sizeof PLAT_STOP_LINE - 1;
+    DWORD written = 0;
+    if (WriteFile(process->stop, PLAT_STOP_LINE, size, &written, nullptr) && written == size)
+        return true;
+    std::string reason = process_error("WriteFile");
+    // A child whose end of the pipe is closed is on its way out.
+    if (WaitForSingleObject(process->info.hProcess, 200) == WAIT_OBJECT_0)
+        return true;
+    error = reason;
+    return false;
 }
 
 int PlatProcessWait(PlatProcess *process)
@@ -110,6 +130,7 @@ int PlatProcessWait(PlatProcess *process)
     CloseHandle(process->info.hThread);
     if (process->out)
         std::fclose(process->out);
+    CloseHandle(process->stop);
     delete process;
     return status;
 }

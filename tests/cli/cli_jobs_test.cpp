@@ -245,6 +245,7 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
         std::vector<Port> ports;
         bool json, interrupt;
         int status;
+        bool atStart = false; // a stop at once: the end of standard input (--stop-input)
     };
     const std::vector<Case> cases = {
         {"all succeed", {ok, ok, ok}, false, false, 0},
@@ -252,6 +253,7 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
         {"json", {ok, refused, noPort}, true, false, 2},
         {"no port", {noPort, ok}, false, false, 5},
         {"ctrl-c", {slow, slow, slow}, false, true, 1},
+        {"stop at start-up", {slow, slow}, false, false, 1, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -264,6 +266,8 @@ TEST_F(CliJobs, SeveralPortsAtOnce)
         }
         if (c.json)
             args.push_back("--json");
+        if (c.atStart)
+            args.push_back("--stop-input");
         args.push_back(fw);
         // Ctrl-C once every port is uploading.
         auto allUploading = [&](const std::string &out) {

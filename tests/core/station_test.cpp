@@ -20,13 +20,13 @@ namespace
 struct Seen : StationView {
     Station *station = nullptr;
     size_t begun = 0, ports = 0, stops = 0;
-    std::vector<std::string> lost;
+    std::vector<std::string> lost, notPassed;
     void PortLine(size_t, const std::string &event, const std::string &) override
     {
         if (event == "phase_start" && ++begun == ports && station)
             station->RequestStop();
     }
-    void StopPassed() override { stops++; }
+    void StopPassed(const std::vector<std::string> &why) override { stops++, notPassed = why; }
     void PortEnded(size_t, const std::string &lostResult) override { lost.push_back(lostResult); }
 };
 
@@ -39,16 +39,20 @@ TEST(Station, LostResultsAndStops)
         const char *body;
         bool stop;
         int status;
-        bool lost;
+        bool lost, first = false, closed = false; // the stop before Run; stdin closed
     };
+    const char *stopLine = "echo '{\"event\":\"phase_start\"}'\n"
+                           "timeout 30 head -n 1 | grep -qx stop && result 1 && exit 1";
     const Case cases[] = {
         {"exit 0", false, CLI_EXIT_FAILED, true},
         {"exit 3", false, 3, true},
         {"result 0", false, 0, false},
-        // Stopped by the SIGTERM passed on: a result, then the child's end.
-        {"trap 'kill $!; result 1; exit 1' TERM\necho '{\"event\":\"phase_start\"}'\n"
-         "sleep 60 >/dev/null & wait",
-         true, 1, false},
+        // Stopped by the line on its standard input, which waits there.
+        {stopLine, true, 1, false},
+        {stopLine, true, 1, false, true},
+        // A child that closed its input cannot be told: the view hears why.
+        {"exec 0<&-\necho '{\"event\":\"phase_start\"}'\nsleep 1\nresult 0", true, 0, false, false,
+         true},
     };
     Firmware firmware{};
     for (const Case &c : cases) {
@@ -64,10 +68,14 @@ TEST(Station, LostResultsAndStops)
         job.ports = {"A", "B"};
         Station station(job);
         Seen seen;
-        seen.station = c.stop ? &station : nullptr;
+        seen.station = c.stop && !c.first ? &station : nullptr;
         seen.ports = job.ports.size();
+        if (c.first)
+            station.RequestStop();
         EXPECT_EQ(station.Run(seen), c.status);
         EXPECT_EQ(seen.stops, c.stop ? 1u : 0u);
+        EXPECT_EQ(seen.notPassed,
+                  std::vector<std::string>(c.stop ? 2 : 0, c.closed ? "send(): Broken pipe" : ""));
         ASSERT_EQ(seen.lost.size(), 2u);
         for (size_t i = 0; i < 2; i++) {
             EXPECT_EQ(station.Ports()[i].status, c.status);

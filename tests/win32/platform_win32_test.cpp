@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "core/startup.h"
+#include "platform/console.h"
 #include "platform/filestat.h"
+#include "platform/process.h"
 #include "platform/locale.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
@@ -28,6 +30,16 @@ void capture(const char *line, bool)
 {
     g_logged.push_back(line);
 }
+
+// This program run again as the stop test's child: it ends with 1 on the
+// stop, with 3 when none came within 30 s, before any test runs.
+const bool g_stop_child = [] {
+    if (GetEnvironmentVariableA("MIRDEL_TEST_STOP_CHILD", nullptr, 0) == 0)
+        return false;
+    PlatWatchStopInput([] { ExitProcess(1); });
+    Sleep(30000);
+    ExitProcess(3);
+}();
 
 bool EndsWith(const std::string &s, const std::string &tail)
 {
@@ -258,3 +270,18 @@ TEST(Win32FileStat, SizeAndLastWriteTime)
 }
 
 } // namespace
+
+// The stop goes through the child's standard input and waits there until
+// the child reads it. Under scripts/test-windows neither this program nor
+// the child has a console, as for a desktop program's children: Ctrl-Break
+// could not reach it.
+TEST(Win32Process, StopReachesTheChildThroughItsInput)
+{
+    SetEnvironmentVariableA("MIRDEL_TEST_STOP_CHILD", "1");
+    std::string error;
+    PlatProcess *child = PlatProcessStart(PlatSelfPath("test_win32"), {"test_win32"}, error);
+    SetEnvironmentVariableA("MIRDEL_TEST_STOP_CHILD", nullptr);
+    ASSERT_NE(child, nullptr) << error;
+    EXPECT_TRUE(PlatProcessStop(child, error)) << error;
+    EXPECT_EQ(PlatProcessWait(child), 1);
+}
