@@ -57,6 +57,8 @@ std::vector<std::string> Station::ChildArgs(const std::string &port) const
         args.push_back("--yes");
         if (!job_.options.verify)
             args.push_back("--no-verify");
+        if (!job_.backupDir.empty())
+            args.insert(args.end(), {"--backup", job_.backupDir});
     }
     if (job_.debug)
         args.push_back("--debug");

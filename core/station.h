@@ -26,6 +26,7 @@ struct StationJob {
     const Firmware *firmware = nullptr; // its contents, for a result made here
     bool debug = false;                 // the children's console messages on stderr
     std::string logFile;                // empty: no log
+    std::string backupDir;              // upload: each port's backup goes there first
     std::vector<std::string> ports;
 };
 
