@@ -92,6 +92,11 @@ TEST(StationWindow, Runs)
         std::vector<Row> rows;
         std::string summary;
     } cases[] = {
+        {{"COM11", "COM5", "COM6", "COM8"},
+         false,
+         false,
+         {{"COM11", 0, ok}, {"COM5", 0, ok}, {"COM6", 0, ok}, {"COM8", 2, failed, "Flash locked"}},
+         "3 succeeded, 1 failed"},
         {{"COM5", "COM6"}, false, false, {{"COM5", 0, ok}, {"COM6", 0, ok}}, "2 succeeded"},
         {{"COM5", "COM8", "COM9"},
          false,
