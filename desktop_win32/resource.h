@@ -82,8 +82,8 @@
 #define IDC_ST_PORT_NAME 2305
 #define IDC_ST_ADD 2306
 #define IDC_ST_UPLOAD 2307
-#define IDC_ST_VERIFY 2308
-#define IDC_ST_VERIFY_ONLY 2309
+#define IDC_ST_VERIFY 2309
+#define IDC_ST_VERIFY_ONLY 2308 // after Upload: the two radio buttons are one range
 #define IDC_ST_BACKUP 2310
 #define IDC_ST_BACKUP_DIR 2311
 #define IDC_ST_BACKUP_BROWSE 2312
