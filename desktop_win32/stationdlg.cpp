@@ -22,7 +22,7 @@ namespace
 enum { COL_PORT, COL_DESCRIPTION, COL_PHASE, COL_BAR, COL_PERCENT, COL_ELAPSED, COL_OUTCOME };
 // The rows' columns after the port and its description, and their widths
 // in dialog units.
-const int kRowWidths[] = {35, 55, 80, 45, 18, 25, 80};
+const int kRowWidths[] = {35, 50, 80, 45, 18, 30, 80};
 const int kPortWidths[] = {40, 110};
 // The station wakes the window this often while nothing happens, so that
 // the elapsed times go on.
@@ -505,7 +505,7 @@ void CStationDlg::OnStart()
     rows_.assign(job.ports.size(), StationRow());
     for (size_t i = 0; i < job.ports.size(); i++) {
         std::string about = StartupDescribePort(job.ports[i]).description;
-        stationdlg_set(rows, static_cast<int>(i), COL_PORT, job.ports[i]);
+        stationdlg_set(rows, static_cast<int>(i), COL_PORT, job.ports[i], I_IMAGENONE);
         stationdlg_set(rows, static_cast<int>(i), COL_DESCRIPTION, about);
     }
     SetDlgItemTextA(hwnd_, IDC_ST_SUMMARY, "");

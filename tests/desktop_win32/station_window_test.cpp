@@ -41,11 +41,7 @@ std::vector<std::string> Lines(const std::string &path)
 std::string Cell(HWND list, int item, int sub)
 {
     char text[512] = "";
-    LVITEMA it = {};
-    it.iSubItem = sub;
-    it.pszText = text;
-    it.cchTextMax = sizeof text;
-    SendMessageA(list, LVM_GETITEMTEXTA, item, reinterpret_cast<LPARAM>(&it));
+    ListView_GetItemText(list, item, sub, text, sizeof text);
     return text;
 }
 
