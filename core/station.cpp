@@ -7,6 +7,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/scan.h"
 #include "core/textfmt.h"
 #include "platform/desktop.h"
 
@@ -71,6 +72,21 @@ bool StationCheckJob(const StationJob &job, std::string &message)
         return false;
     }
     return true;
+}
+
+std::string StationProgramPath(const std::string &selfPath)
+{
+    std::string dir = selfPath.substr(0, selfPath.find_last_of("\\/") + 1);
+    bool exe = selfPath.size() > 4 && selfPath.compare(selfPath.size() - 4, 4, ".exe") == 0;
+    const std::string tool = exe ? "mirdel-cli.exe" : "mirdel-cli";
+    const std::string places[] = {dir + tool, dir + "../../bin/" + tool, dir + "../cli/" + tool};
+    for (const std::string &place : places) {
+        if (FILE *f = std::fopen(place.c_str(), "rb")) {
+            std::fclose(f);
+            return ScanAbsolutePath(place);
+        }
+    }
+    return places[0];
 }
 
 std::string StationDefaultResultsFile()

@@ -108,6 +108,12 @@ class Station
 // there, the results file can be appended to, the backup folder written.
 // False with the message to show.
 bool StationCheckJob(const StationJob &job, std::string &message);
+// The command-line tool a desktop program's station runs, found from the
+// program's own path: beside it (the Windows installer's one folder), else
+// in the bin folder that the packages link the program from, else in the
+// build tree's cli folder; the first of them when none is there, so that
+// the missing tool is named.
+std::string StationProgramPath(const std::string &selfPath);
 // Where the results go unless the user chooses: a file in the user's
 // documents folder.
 std::string StationDefaultResultsFile();

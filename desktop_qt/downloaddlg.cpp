@@ -33,6 +33,7 @@
 #include "desktop_qt/advinfodlg.h"
 #include "desktop_qt/animation.h"
 #include "desktop_qt/mirdelapp.h"
+#include "platform/portwatch.h"
 
 // The port box shows at least this many characters, and grows up to the
 // most for longer names offered.
@@ -94,6 +95,12 @@ class AnalysisWindow : public QFrame
 
     QProgressBar *bar_;
 };
+
+void downloaddlg_ports_changed(void *dialog)
+{
+    QMetaObject::invokeMethod(static_cast<CDownloadDlg *>(dialog), &CDownloadDlg::OnPortsChanged,
+                              Qt::QueuedConnection);
+}
 
 void downloaddlg_scan_progress(void *context, int percent)
 {
@@ -274,6 +281,7 @@ CDownloadDlg::CDownloadDlg(QWidget *parent) : QDialog(parent)
 
 CDownloadDlg::~CDownloadDlg()
 {
+    PlatPortWatchStop(portWatch_);
     // Only reached with a run going when the dialog is torn down from
     // outside; the worker's pending calls are served so that it can end.
     if (run_) {
@@ -325,7 +333,8 @@ int CDownloadDlg::ScanFile(const char *path)
     QGuiApplication::restoreOverrideCursor();
 
     filePath = path;
-    ScanSplitPath(filePath, &fileName, &location);
+    // A relative path's folder shows as the absolute one it stands for.
+    ScanSplitPath(ScanAbsolutePath(filePath), &fileName, &location);
     fileSize = info.fileSize;
     fileStamp = RunFileStampOf(info);
     sizeText = ScanSizeText(fileSize);
@@ -349,6 +358,7 @@ bool CDownloadDlg::OnInitDialog()
     verify_->setChecked(true);
     FillPortBox();
     SizePortBox();
+    portWatch_ = PlatPortWatchStart(downloaddlg_ports_changed, this);
     fontsCreated = false;
     running_ = false;
     animation_->Open();
@@ -391,6 +401,17 @@ void CDownloadDlg::FillPortBox()
 
     if (!names.isEmpty())
         portBox_->setCurrentIndex(static_cast<int>(StartupPortBoxSelect(items, theApp.lastPort)));
+}
+
+void CDownloadDlg::OnPortsChanged()
+{
+    // What is in the box's field stays, typed or chosen; a run's box is
+    // left alone.
+    if (running_ || !AppReloadPorts())
+        return;
+    QString name = portBox_->currentText();
+    FillPortBox();
+    portBox_->setEditText(name);
 }
 
 void CDownloadDlg::SizePortBox()
@@ -462,17 +483,11 @@ void CDownloadDlg::OnStart()
         return;
     std::string name = portBox_->currentText().toStdString();
     theApp.lastPort = name;
-    if (RunAddPortName(theApp.ports, name))
+    if (AppAddTypedPort(name))
         FillPortBox();
 
-    for (const RunCheck &check : RunUploadChecks(firmware)) {
-        if (check.kind == RUN_CHECK_REFUSE) {
-            AppMessageBox(this, check.text, APP_ICON_STOP);
-            return;
-        }
-        if (AppMessageBox(this, check.text, APP_ICON_STOP, APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
-            return;
-    }
+    if (!AppUploadChecksPass(this, firmware))
+        return;
 
     SioPort *port = RunOpenPort(name, portError);
     if (!port) {

@@ -21,6 +21,7 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class UploadAnimation;
+struct PlatPortWatch;
 
 // Ids of the controls that have a tooltip.
 #define IDC_LOCATION 1035
@@ -40,6 +41,8 @@ class CDownloadDlg : public QDialog
     void ScanErrorBox(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 
     void FillPortBox();
+    // The system's ports changed: the box follows, its text kept.
+    void OnPortsChanged();
     // The tooltip text of a control: what it shows, cut to 79 characters;
     // empty for controls without a tooltip.
     std::string OnToolTipNeedText(int controlId) const;
@@ -112,6 +115,7 @@ class CDownloadDlg : public QDialog
         QMetaObject::invokeMethod(this, &CDownloadDlg::TakeEvents, Qt::QueuedConnection);
     }};
 
+    PlatPortWatch *portWatch_ = nullptr; // while the dialog has been shown
     std::unique_ptr<UploadRun> run_;
     bool running_ = false;    // from a started run to its OnMirdelDone
     bool busyCursor_ = false; // the run's cursor is in force

@@ -3,8 +3,10 @@
 #include <QMessageBox>
 #include <QString>
 
+#include "core/run.h"
 #include "core/startup.h"
 #include "desktop_qt/mirdeldlg.h"
+#include "desktop_qt/stationdlg.h"
 
 CMirdelApp theApp;
 
@@ -39,6 +41,36 @@ AppAnswer AppMessageBox(QWidget *parent, const std::string &text, AppIcon icon, 
     return answer == QMessageBox::Yes ? APP_ANSWER_YES : APP_ANSWER_NO;
 }
 
+bool AppUploadChecksPass(QWidget *parent, const Firmware &firmware)
+{
+    for (const RunCheck &check : RunUploadChecks(firmware)) {
+        if (check.kind == RUN_CHECK_REFUSE) {
+            AppMessageBox(parent, check.text, APP_ICON_STOP);
+            return false;
+        }
+        if (AppMessageBox(parent, check.text, APP_ICON_STOP, APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
+            return false;
+    }
+    return true;
+}
+
+bool AppReloadPorts()
+{
+    StartupState state;
+    if (!StartupLoadPortList(state))
+        return false;
+    for (const std::string &name : theApp.typedPorts)
+        RunAddPortName(state.ports, name);
+    theApp.ports = state.ports;
+    return true;
+}
+
+bool AppAddTypedPort(const std::string &name)
+{
+    RunAddPortName(theApp.typedPorts, name);
+    return RunAddPortName(theApp.ports, name);
+}
+
 int CMirdelApp::InitInstance(int argc, char **argv)
 {
     StartupState state;
@@ -60,7 +92,15 @@ int CMirdelApp::InitInstance(int argc, char **argv)
     haveFirmwareArg = state.firmwareArg != nullptr;
     firmwareArg = haveFirmwareArg ? state.firmwareArg : "";
 
-    {
+    station = state.station;
+    stationPorts = state.stationPorts;
+    resultsFile = state.resultsFile;
+    if (station) {
+        CStationDlg dlg;
+        dlg.Choose(stationPorts, resultsFile);
+        if (!haveFirmwareArg || dlg.ScanFile(firmwareArg.c_str()))
+            dlg.exec();
+    } else {
         CMirdelDlg dlg;
         dlg.exec();
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 class QWidget;
+struct Firmware;
 
 #define APP_DISPLAY_NAME "Mirdel"
 
@@ -19,10 +20,15 @@ class CMirdelApp
     // then the main window run modally. Returns the process exit status.
     int InitInstance(int argc, char **argv);
 
-    std::vector<std::string> ports; // offered in the upload dialog's port box
-    std::string lastPort;           // last taken from an upload dialog's port box
-    std::string firmwareArg;        // the firmware file of the command line
+    std::vector<std::string> ports;      // offered in the upload dialog's port box
+    std::string lastPort;                // last taken from an upload dialog's port box
+    std::vector<std::string> typedPorts; // names the user added, kept when the system's change
+    std::string firmwareArg;             // the firmware file of the command line
     bool haveFirmwareArg = false;
+    // --station: the station window instead of the main window.
+    bool station = false;
+    std::vector<std::string> stationPorts;
+    std::string resultsFile;
     std::string displayName = APP_DISPLAY_NAME; // caption of every message box
 };
 
@@ -62,3 +68,13 @@ using AppMessageHook = std::function<AppAnswer(const AppMessage &)>;
 // Replaces every message box by the hook (tests); an empty hook restores the
 // real boxes.
 void AppSetMessageBoxHook(AppMessageHook hook);
+
+// The checks before an upload (RunUploadChecks), asked in boxes; true when
+// the run may start.
+bool AppUploadChecksPass(QWidget *parent, const Firmware &firmware);
+// Lists the ports again (theApp.ports: the system's, then the names typed
+// in); false when the list could not be had (the old one stays).
+bool AppReloadPorts();
+// A name the user typed: kept in theApp.ports across changes. True when it
+// was new there.
+bool AppAddTypedPort(const std::string &name);

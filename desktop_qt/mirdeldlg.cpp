@@ -1,5 +1,6 @@
 #include "desktop_qt/mirdeldlg.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -21,6 +22,7 @@
 #include "desktop_qt/manualdlg.h"
 #include "desktop_qt/mirdelapp.h"
 #include "desktop_qt/myfiledialog.h"
+#include "desktop_qt/stationdlg.h"
 #include "platform/desktop.h"
 #include "platform/syserr.h"
 
@@ -136,6 +138,15 @@ CMirdelDlg::CMirdelDlg(QWidget *parent) : QDialog(parent)
 
     setAcceptDrops(true);
 
+    // The station is reached from the window's context menu (and its
+    // shortcut), so that no control of the window moves.
+    auto *station = new QAction("&Station...", this);
+    station->setObjectName("stationAction");
+    station->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+    addAction(station);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(station, &QAction::triggered, this, &CMirdelDlg::OpenStation);
+
     connect(upload_, &QPushButton::clicked, this, &CMirdelDlg::OnUploadButton);
     connect(close_, &QPushButton::clicked, this, &CMirdelDlg::OnCloseButton);
     connect(help_, &QPushButton::clicked, this, &CMirdelDlg::OnHelpButton);
@@ -206,6 +217,13 @@ void CMirdelDlg::OpenUploadDialog(const std::string &path)
     // window.
     CDownloadDlg dlg(this);
     if (dlg.ScanFile(path.c_str()))
+        dlg.exec();
+}
+
+void CMirdelDlg::OpenStation()
+{
+    CStationDlg dlg(this);
+    if (!theApp.haveFirmwareArg || dlg.ScanFile(theApp.firmwareArg.c_str()))
         dlg.exec();
 }
 

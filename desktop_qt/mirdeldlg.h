@@ -33,6 +33,8 @@ class CMirdelDlg : public QDialog
     void OnHelpButton();
     // Analyses the file and, when that succeeds, runs the upload dialog on it.
     void OpenUploadDialog(const std::string &path);
+    // The station window, on the command line's file when there is one.
+    void OpenStation();
 
     // The directory the help files are looked for in, with a trailing "/".
     static QString HelpDirectory();

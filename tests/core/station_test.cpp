@@ -151,6 +151,18 @@ TEST(Station, RowsSummaryChecksAndPortWatch)
     EXPECT_FALSE(StationCheckJob(job, message));
     EXPECT_EQ(message, "The results file cannot be written:\n\n/nonexistent/results.jsonl: No such file or directory");
 
+    // The tool beside the program, else in the bin folder the packages use.
+    char root[] = "/tmp/mirdel-tool-XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    std::string base = root, self = base + "/lib/mirdel/mirdel";
+    EXPECT_EQ(StationProgramPath(self), base + "/lib/mirdel/mirdel-cli");
+    mkdir((base + "/bin").c_str(), 0700);
+    (void)std::ofstream(base + "/bin/mirdel-cli");
+    EXPECT_EQ(StationProgramPath(self), base + "/bin/mirdel-cli");
+    std::remove((base + "/bin/mirdel-cli").c_str());
+    rmdir((base + "/bin").c_str());
+    rmdir(root);
+
     // A device node made or removed is told.
     char dir[] = "/tmp/mirdel-dev-XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);

@@ -1,0 +1,109 @@
+// The station window: one firmware file to several ports at once, one
+// child of the command-line tool per port (the core's Station). The station
+// runs on a worker thread; what it tells is copied there and the window is
+// woken by one queued call at a time, so that the window's thread never
+// waits for the station.
+#pragma once
+
+#include <QDialog>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/station.h"
+
+class CDownloadDlg;
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+struct PlatPortWatch;
+
+class CStationDlg : public QDialog
+{
+    Q_OBJECT
+  public:
+    explicit CStationDlg(QWidget *parent = nullptr);
+    ~CStationDlg() override;
+
+    // Before exec(): the ports checked when the window opens (added when
+    // the system does not list them) and the results file (empty: the
+    // default).
+    void Choose(const std::vector<std::string> &ports, const std::string &resultsFile);
+    // Analyses the file as the upload dialog does (its progress window and
+    // error box); 1 when it can be run, 0 when not (the file is then none).
+    int ScanFile(const char *path);
+    bool Running() const { return station_ != nullptr; }
+
+    // The system's ports changed: the list follows, checks kept.
+    void OnPortsChanged();
+    void OnStart();
+    void OnStop();
+
+    std::string program; // the command-line tool; by default found from this program
+
+  public slots:
+    void reject() override;
+
+  protected:
+    void closeEvent(QCloseEvent *event) override;
+
+  private:
+    class View;
+    void OnBrowseFile();
+    void OnBrowseFolder();
+    void OnBrowseResults();
+    void OnOpenResults();
+    void OnAddPort();
+    void OnPortChecked(QTreeWidgetItem *item, int column);
+    void FillPorts();
+    void ShowFile();
+    void EnableControls();
+    void DrawRows();
+    void OnDone(int status);
+    std::vector<std::string> CheckedPorts() const;
+
+    std::unique_ptr<CDownloadDlg> file_; // the analysed file, none when it failed
+    std::vector<std::string> chosen_;    // the ports checked
+    PlatPortWatch *watch_ = nullptr;
+    bool filling_ = false; // the ports list is being refilled: its checks are ours
+
+    QLineEdit *nameField_;
+    QLineEdit *sizeField_;
+    QPushButton *fileButton_;
+    QPushButton *advanced_;
+    QTreeWidget *ports_;
+    QLineEdit *portName_;
+    QPushButton *add_;
+    QRadioButton *upload_;
+    QCheckBox *verify_;
+    QRadioButton *verifyOnly_;
+    QCheckBox *backup_;
+    QLineEdit *backupDir_;
+    QPushButton *backupBrowse_;
+    QLineEdit *results_;
+    QPushButton *resultsBrowse_;
+    QPushButton *openResults_;
+    QTreeWidget *rows_;
+    QLabel *summaryIcon_;
+    QLabel *summary_;
+    QPushButton *start_;
+    QPushButton *stop_;
+    QPushButton *close_;
+
+    std::unique_ptr<Station> station_;
+    std::unique_ptr<View> view_;
+    std::thread worker_;
+    // What the station's thread copied of its ports, for the window.
+    std::mutex lock_;
+    std::vector<StationPort> news_;
+    bool stopRequested_ = false;
+    std::atomic<bool> posted_{false}; // a DrawRows is on its way
+};
