@@ -75,7 +75,14 @@ void stationdlg_station_changed(void *window)
                               Qt::QueuedConnection);
 }
 
+std::string stationdlg_default_program;
+
 } // namespace
+
+void CStationDlg::SetDefaultProgram(const std::string &path)
+{
+    stationdlg_default_program = path;
+}
 
 // Runs on the station's thread: copies the ports after every wake-up and
 // queues one wake-up of the window until it has taken the copy.
@@ -106,7 +113,8 @@ class CStationDlg::View : public StationView
 
 CStationDlg::CStationDlg(QWidget *parent) : QDialog(parent)
 {
-    program = StationProgramPath(PlatSelfPath("mirdel"));
+    program = stationdlg_default_program.empty() ? StationProgramPath(PlatSelfPath("mirdel"))
+                                                 : stationdlg_default_program;
     setWindowTitle("Station");
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -507,6 +515,7 @@ void CStationDlg::DrawRows()
         item->setText(COL_PERCENT, stationdlg_q(row.percent));
         item->setText(COL_ELAPSED, stationdlg_q(row.elapsed));
         item->setText(COL_OUTCOME, stationdlg_q(outcome));
+        item->setData(COL_OUTCOME, Qt::UserRole, static_cast<int>(row.icon));
         item->setIcon(COL_OUTCOME,
                       row.icon == RUN_ICON_NONE ? QIcon() : stationdlg_icon(style(), row.icon));
         for (int c = COL_PORT; c <= COL_OUTCOME; c++)
@@ -528,7 +537,7 @@ void CStationDlg::OnDone(int status)
     summary_->setText(stationdlg_q(StationSummary(station_->Ports())));
     int size = style()->pixelMetric(QStyle::PM_SmallIconSize);
     summaryIcon_->setPixmap(stationdlg_icon(style(), StationStatusIcon(status)).pixmap(size, size));
-    summaryIcon_->setProperty("runIcon", StationStatusIcon(status));
+    summaryIcon_->setProperty("runIcon", static_cast<int>(StationStatusIcon(status)));
     station_.reset();
     view_.reset();
     stop_->setText(RUN_BUTTON_STOP);

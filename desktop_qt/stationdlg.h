@@ -48,6 +48,9 @@ class CStationDlg : public QDialog
     void OnStop();
 
     std::string program; // the command-line tool; by default found from this program
+    // The tool the windows made from now on run (tests); empty: found from
+    // this program.
+    static void SetDefaultProgram(const std::string &path);
 
   public slots:
     void reject() override;
