@@ -81,9 +81,11 @@ std::string StationProgramPath(const std::string &selfPath)
     const std::string tool = exe ? "mirdel-cli.exe" : "mirdel-cli";
     const std::string places[] = {dir + tool, dir + "../../bin/" + tool, dir + "../cli/" + tool};
     for (const std::string &place : places) {
-        if (FILE *f = std::fopen(place.c_str(), "rb")) {
+        // Walked to by name: a folder on the way need not exist.
+        std::string path = ScanAbsolutePath(place);
+        if (FILE *f = std::fopen(path.c_str(), "rb")) {
             std::fclose(f);
-            return ScanAbsolutePath(place);
+            return path;
         }
     }
     return places[0];

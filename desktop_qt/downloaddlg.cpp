@@ -33,7 +33,6 @@
 #include "desktop_qt/advinfodlg.h"
 #include "desktop_qt/animation.h"
 #include "desktop_qt/mirdelapp.h"
-#include "platform/portwatch.h"
 
 // The port box shows at least this many characters, and grows up to the
 // most for longer names offered.
@@ -95,12 +94,6 @@ class AnalysisWindow : public QFrame
 
     QProgressBar *bar_;
 };
-
-void downloaddlg_ports_changed(void *dialog)
-{
-    QMetaObject::invokeMethod(static_cast<CDownloadDlg *>(dialog), &CDownloadDlg::OnPortsChanged,
-                              Qt::QueuedConnection);
-}
 
 void downloaddlg_scan_progress(void *context, int percent)
 {
@@ -281,7 +274,6 @@ CDownloadDlg::CDownloadDlg(QWidget *parent) : QDialog(parent)
 
 CDownloadDlg::~CDownloadDlg()
 {
-    PlatPortWatchStop(portWatch_);
     // Only reached with a run going when the dialog is torn down from
     // outside; the worker's pending calls are served so that it can end.
     if (run_) {
@@ -358,7 +350,7 @@ bool CDownloadDlg::OnInitDialog()
     verify_->setChecked(true);
     FillPortBox();
     SizePortBox();
-    portWatch_ = PlatPortWatchStart(downloaddlg_ports_changed, this);
+    AppFollowPorts(this, [this] { OnPortsChanged(); });
     fontsCreated = false;
     running_ = false;
     animation_->Open();

@@ -21,7 +21,6 @@ class QLineEdit;
 class QProgressBar;
 class QPushButton;
 class UploadAnimation;
-struct PlatPortWatch;
 
 // Ids of the controls that have a tooltip.
 #define IDC_LOCATION 1035
@@ -115,7 +114,6 @@ class CDownloadDlg : public QDialog
         QMetaObject::invokeMethod(this, &CDownloadDlg::TakeEvents, Qt::QueuedConnection);
     }};
 
-    PlatPortWatch *portWatch_ = nullptr; // while the dialog has been shown
     std::unique_ptr<UploadRun> run_;
     bool running_ = false;    // from a started run to its OnMirdelDone
     bool busyCursor_ = false; // the run's cursor is in force

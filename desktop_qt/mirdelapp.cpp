@@ -1,12 +1,15 @@
 #include "desktop_qt/mirdelapp.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QString>
 
 #include "core/run.h"
 #include "core/startup.h"
 #include "desktop_qt/mirdeldlg.h"
 #include "desktop_qt/stationdlg.h"
+#include "platform/portwatch.h"
 
 CMirdelApp theApp;
 
@@ -52,6 +55,44 @@ bool AppUploadChecksPass(QWidget *parent, const Firmware &firmware)
             return false;
     }
     return true;
+}
+
+namespace
+{
+
+struct AppPortFollower {
+    QPointer<QObject> window;
+    std::function<void()> onChange;
+};
+std::vector<AppPortFollower> app_port_followers;
+PlatPortWatch *app_port_watch;
+
+// On the watch's thread: the windows are told on the application's.
+void app_ports_changed(void *)
+{
+    QMetaObject::invokeMethod(
+        qApp,
+        [] {
+            std::erase_if(app_port_followers, [](const AppPortFollower &f) { return !f.window; });
+            std::vector<AppPortFollower> now = app_port_followers; // a window may go meanwhile
+            for (const AppPortFollower &f : now)
+                if (f.window)
+                    f.onChange();
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace
+
+void AppFollowPorts(QObject *window, std::function<void()> onChange)
+{
+    if (!app_port_watch && (app_port_watch = PlatPortWatchStart(app_ports_changed, nullptr)))
+        // Ended with the application, before qApp goes.
+        qAddPostRoutine([] {
+            PlatPortWatchStop(app_port_watch);
+            app_port_watch = nullptr;
+        });
+    app_port_followers.push_back({window, std::move(onChange)});
 }
 
 bool AppReloadPorts()

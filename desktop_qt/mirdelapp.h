@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+class QObject;
 class QWidget;
 struct Firmware;
 
@@ -72,6 +73,11 @@ void AppSetMessageBoxHook(AppMessageHook hook);
 // The checks before an upload (RunUploadChecks), asked in boxes; true when
 // the run may start.
 bool AppUploadChecksPass(QWidget *parent, const Firmware &firmware);
+// Calls onChange on the window's thread whenever serial ports may have
+// appeared or gone (platform/portwatch.h), until the window is destroyed.
+// One watch serves every window and lasts as long as the application, so
+// that a window costs no thread or descriptor of its own.
+void AppFollowPorts(QObject *window, std::function<void()> onChange);
 // Lists the ports again (theApp.ports: the system's, then the names typed
 // in); false when the list could not be had (the old one stays).
 bool AppReloadPorts();

@@ -26,7 +26,6 @@
 #include "desktop_qt/mirdeldlg.h"
 #include "desktop_qt/myfiledialog.h"
 #include "platform/desktop.h"
-#include "platform/portwatch.h"
 #include "platform/process.h"
 #include "support/winerr.h"
 
@@ -67,12 +66,6 @@ QLineEdit *stationdlg_edit(const char *name, QWidget *parent, bool readOnly = fa
     if (readOnly)
         e->setFrame(false);
     return e;
-}
-
-void stationdlg_station_changed(void *window)
-{
-    QMetaObject::invokeMethod(static_cast<CStationDlg *>(window), &CStationDlg::OnPortsChanged,
-                              Qt::QueuedConnection);
 }
 
 std::string stationdlg_default_program;
@@ -246,13 +239,12 @@ CStationDlg::CStationDlg(QWidget *parent) : QDialog(parent)
     FillPorts();
     ShowFile();
     EnableControls();
-    watch_ = PlatPortWatchStart(stationdlg_station_changed, this);
+    AppFollowPorts(this, [this] { OnPortsChanged(); });
     start_->setFocus();
 }
 
 CStationDlg::~CStationDlg()
 {
-    PlatPortWatchStop(watch_);
     // Only with a run going when torn down from outside: stop and wait.
     if (station_) {
         station_->RequestStop();

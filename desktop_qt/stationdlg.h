@@ -24,7 +24,6 @@ class QPushButton;
 class QRadioButton;
 class QTreeWidget;
 class QTreeWidgetItem;
-struct PlatPortWatch;
 
 class CStationDlg : public QDialog
 {
@@ -75,7 +74,6 @@ class CStationDlg : public QDialog
 
     std::unique_ptr<CDownloadDlg> file_; // the analysed file, none when it failed
     std::vector<std::string> chosen_;    // the ports checked
-    PlatPortWatch *watch_ = nullptr;
     bool filling_ = false; // the ports list is being refilled: its checks are ours
 
     QLineEdit *nameField_;

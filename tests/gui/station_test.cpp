@@ -73,6 +73,8 @@ class TestStationWindow : public QObject
     QTemporaryDir tmp_;
     std::map<std::string, std::unique_ptr<SimProcess>> sims_;
 
+    std::string Dev() const { return tmp_.path().toStdString() + "/dev"; }
+
     std::string Firmware(const std::string &name, size_t bytes)
     {
         std::string path = tmp_.path().toStdString() + "/" + name;
@@ -85,6 +87,9 @@ class TestStationWindow : public QObject
     {
         std::setlocale(LC_NUMERIC, "C");
         QVERIFY(tmp_.isValid());
+        // The windows' one port watch starts with the first: on a folder of ours.
+        std::filesystem::create_directories(Dev());
+        PlatSetPortWatchDir(Dev().c_str());
     }
 
     void init()
@@ -201,14 +206,12 @@ class TestStationWindow : public QObject
     // Ports appear and go while a window is open: the station's list (a
     // checked port keeps its check) and the upload dialog's port box (its
     // text stays). The system's list is a tree in the shape of /sys/class/tty,
-    // the device nodes appear in a folder the watch is pointed at.
+    // the device nodes appear in the folder the watch is pointed at.
     void portsComeAndGo()
     {
-        const std::string sys = tmp_.path().toStdString() + "/sys", dev = tmp_.path().toStdString() + "/dev";
+        const std::string sys = tmp_.path().toStdString() + "/sys", dev = Dev();
         std::filesystem::create_directories(sys + "/class/tty");
-        std::filesystem::create_directories(dev);
         PlatSetPortListRoot(sys.c_str());
-        PlatSetPortWatchDir(dev.c_str());
         auto shown = [](QWidget *w) {
             std::string names;
             if (auto *list = w->findChild<QTreeWidget *>("portsList"))
@@ -248,7 +251,6 @@ class TestStationWindow : public QObject
             }
             dlg.close();
         }
-        PlatSetPortWatchDir(nullptr);
         PlatSetPortListRoot(nullptr);
     }
 
