@@ -233,7 +233,8 @@ CStationDlg::CStationDlg(QWidget *parent) : QDialog(parent)
     connect(backupBrowse_, &QPushButton::clicked, this, &CStationDlg::OnBrowseFolder);
     connect(resultsBrowse_, &QPushButton::clicked, this, &CStationDlg::OnBrowseResults);
     connect(openResults_, &QPushButton::clicked, this, &CStationDlg::OnOpenResults);
-    for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{upload_, verifyOnly_, backup_})
+    for (QAbstractButton *b :
+         std::initializer_list<QAbstractButton *>{upload_, verifyOnly_, backup_})
         connect(b, &QAbstractButton::toggled, this, &CStationDlg::EnableControls);
 
     FillPorts();
@@ -266,7 +267,8 @@ void CStationDlg::Choose(const std::vector<std::string> &ports, const std::strin
 int CStationDlg::ScanFile(const char *path)
 {
     // The upload dialog's analysis, its window and its error box.
-    auto file = std::make_unique<CDownloadDlg>(isVisible() || !parentWidget() ? this : parentWidget());
+    auto file =
+        std::make_unique<CDownloadDlg>(isVisible() || !parentWidget() ? this : parentWidget());
     if (!file->ScanFile(path))
         return 0;
     file_ = std::move(file);
@@ -354,9 +356,8 @@ void CStationDlg::EnableControls()
     backup_->setEnabled(idle && upload);
     backupDir_->setEnabled(idle && upload && backup);
     backupBrowse_->setEnabled(idle && upload && backup);
-    for (QWidget *w : std::initializer_list<QWidget *>{fileButton_, ports_, portName_, add_,
-                                                       upload_, verifyOnly_, results_,
-                                                       resultsBrowse_})
+    for (QWidget *w : std::initializer_list<QWidget *>{
+             fileButton_, ports_, portName_, add_, upload_, verifyOnly_, results_, resultsBrowse_})
         w->setEnabled(idle);
 }
 
@@ -377,8 +378,8 @@ void CStationDlg::OnBrowseFile()
 
 void CStationDlg::OnBrowseFolder()
 {
-    QString folder = QFileDialog::getExistingDirectory(this, "Folder for the backups",
-                                                       backupDir_->text());
+    QString folder =
+        QFileDialog::getExistingDirectory(this, "Folder for the backups", backupDir_->text());
     if (!folder.isEmpty())
         backupDir_->setText(folder);
 }
@@ -497,7 +498,8 @@ void CStationDlg::DrawRows()
         stopRequested = stopRequested_;
     }
     RunClock::time_point now = RunClock::now();
-    for (size_t i = 0; i < ports.size() && i < static_cast<size_t>(rows_->topLevelItemCount()); i++) {
+    for (size_t i = 0; i < ports.size() && i < static_cast<size_t>(rows_->topLevelItemCount());
+         i++) {
         StationRow row = StationRowOf(ports[i], stopRequested, now);
         QTreeWidgetItem *item = rows_->topLevelItem(static_cast<int>(i));
         std::string outcome = row.note ? row.note : row.outcome;

@@ -74,7 +74,7 @@ class CStationDlg : public QDialog
 
     std::unique_ptr<CDownloadDlg> file_; // the analysed file, none when it failed
     std::vector<std::string> chosen_;    // the ports checked
-    bool filling_ = false; // the ports list is being refilled: its checks are ours
+    bool filling_ = false;               // the ports list is being refilled: its checks are ours
 
     QLineEdit *nameField_;
     QLineEdit *sizeField_;

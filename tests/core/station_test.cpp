@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 #include <string>
@@ -152,16 +153,13 @@ TEST(Station, RowsSummaryChecksAndPortWatch)
     EXPECT_EQ(message, "The results file cannot be written:\n\n/nonexistent/results.jsonl: No such file or directory");
 
     // The tool beside the program, else in the bin folder the packages use.
-    char root[] = "/tmp/mirdel-tool-XXXXXX";
-    ASSERT_NE(mkdtemp(root), nullptr);
-    std::string base = root, self = base + "/lib/mirdel/mirdel";
+    std::string base = testing::TempDir() + "mirdel-tool", self = base + "/lib/mirdel/mirdel";
+    std::filesystem::remove_all(base);
     EXPECT_EQ(StationProgramPath(self), base + "/lib/mirdel/mirdel-cli");
-    mkdir((base + "/bin").c_str(), 0700);
-    (void)std::ofstream(base + "/bin/mirdel-cli");
+    std::filesystem::create_directories(base + "/bin");
+    std::ofstream(base + "/bin/mirdel-cli").put('\n');
     EXPECT_EQ(StationProgramPath(self), base + "/bin/mirdel-cli");
-    std::remove((base + "/bin/mirdel-cli").c_str());
-    rmdir((base + "/bin").c_str());
-    rmdir(root);
+    std::filesystem::remove_all(base);
 
     // A device node made or removed is told.
     char dir[] = "/tmp/mirdel-dev-XXXXXX";
