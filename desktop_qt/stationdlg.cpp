@@ -185,9 +185,9 @@ CStationDlg::CStationDlg(QWidget *parent) : QDialog(parent)
     rows_->setObjectName("rowsList");
     rows_->setHeaderLabels({"Port", "Description", "Phase", "Progress", "%", "Elapsed", "Outcome"});
     rows_->setRootIsDecorated(false);
-    rows_->setMinimumSize(720, 130);
+    rows_->setMinimumSize(860, 130);
     rows_->headerItem()->setTextAlignment(COL_PERCENT, Qt::AlignRight);
-    const int widths[] = {110, 150, 170, 90, 36, 56};
+    const int widths[] = {110, 120, 190, 90, 36, 56};
     for (int c = COL_PORT; c < COL_OUTCOME; c++)
         rows_->setColumnWidth(c, widths[c]);
 
@@ -438,6 +438,7 @@ void CStationDlg::OnStart()
         bar->setTextVisible(false);
         rows_->setItemWidget(item, COL_BAR, bar);
     }
+    rows_->resizeColumnToContents(COL_PORT); // a port's path shows whole
     summary_->clear();
     summaryIcon_->clear();
     stop_->setText(RUN_BUTTON_STOP);
