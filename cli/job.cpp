@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "cli/cli.h"
@@ -241,6 +242,8 @@ int cli_run_port(const CliJobOptions &o, const Firmware &firmware, const ScanFil
     RunOptions options;
     if (o.job == RUN_JOB_UPLOAD)
         options.file = RunFileStampOf(info);
+    if (!o.backupDir.empty())
+        options.backupPath = o.backupDir + "/" + RunBackupFileName(port, std::time(nullptr));
     options.job = o.job;
     options.verify = o.verify;
     options.read = o.read;
@@ -297,6 +300,7 @@ int cli_run_parallel(const CliJobOptions &o, const Firmware &firmware)
     job.firmware = &firmware;
     job.debug = o.debug;
     job.logFile = o.logFile;
+    job.backupDir = o.backupDir;
     job.ports = o.ports;
     Station station(job);
     CliRows rows(station, o.json);
@@ -347,6 +351,10 @@ int CliRunJob(const CliJobOptions &o)
         status = CLI_EXIT_FILE;
     } else if (o.job == RUN_JOB_UPLOAD && !CliPassChecks(firmware, o.yes)) {
         status = CLI_EXIT_FILE;
+    } else if (!o.backupDir.empty() && !RunFolderWritable(o.backupDir, message)) {
+        // Refused before anything is sent: the backup could not be kept.
+        std::fprintf(stderr, "mirdel-cli: --backup %s\n", message.c_str());
+        status = CLI_EXIT_OUTPUT;
     } else if (o.ports.size() > 1) {
         status = cli_run_parallel(o, firmware);
     } else {

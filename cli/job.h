@@ -18,6 +18,7 @@ struct CliJobOptions {
     bool debug = false;  // the serial link's console messages on stderr
     std::string logFile; // empty: no log
     RunReadRequest read; // read: the range and where it goes
+    std::string backupDir; // upload: back the flash up into this folder first
     // A child of the station (--stop-input): a line on standard input, or
     // its end, stops the run.
     bool stopInput = false;

@@ -12,7 +12,7 @@
 
 static const CliCommand cli_commands[] = {
     {"info", "[--map] FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
-    {"upload", "--port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
+    {"upload", "--port NAME [--no-verify] [--backup DIR] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
     {"verify", "--port NAME... [--json] [-l LOGFILE] FILE",
      "compare the instrument's flash with a firmware file", CliVerifyHelp, CliVerify},

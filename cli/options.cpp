@@ -32,7 +32,8 @@ int CliParseJob(const char *command, int argc, char **argv, CliJobOptions &o)
         const char *a = argv[i];
         const char *value = nullptr;
         // Options with a value, as "--opt VALUE" or "--opt=VALUE".
-        static const char *const valued[] = {"--port", "-l", "--address", "--length", "-o"};
+        static const char *const valued[] = {"--port", "-l", "--address", "--length", "-o",
+                                             "--backup"};
         const char *named = nullptr;
         for (const char *v : valued) {
             size_t n = std::strlen(v);
@@ -54,6 +55,10 @@ int CliParseJob(const char *command, int argc, char **argv, CliJobOptions &o)
             if (!*value)
                 return CliUsageError(command, "empty port name");
             o.ports.push_back(value);
+        } else if (named && o.job == RUN_JOB_UPLOAD && std::strcmp(named, "--backup") == 0) {
+            if (!*value)
+                return CliUsageError(command, "empty backup folder");
+            o.backupDir = value;
         } else if (named && std::strcmp(named, "-l") == 0) {
             o.logFile = value;
         } else if (named && readJob && std::strcmp(named, "--address") == 0) {

@@ -4,13 +4,17 @@
 #include "core/textfmt.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <system_error>
 
 #include "firmware/mdl.h"
+#include "firmware/mdl_write.h"
 #include "platform/filestat.h"
+#include "platform/locale.h"
 #include "platform/memalloc.h"
 #include "platform/port_access.h"
 #include "platform/ports.h"
@@ -501,6 +505,121 @@ UploadResult UploadRun::ReadFlash(SioPort *port)
     return result;
 }
 
+std::vector<RunRange> RunWrittenRanges(const Firmware &firmware)
+{
+    std::vector<RunRange> ranges;
+    for (int32_t i = 0; i < firmware.imageCount; i++)
+        for (int32_t j = 0; j < firmware.images[i].segmentCount; j++) {
+            RunRange r = RunSegmentRange(firmware.images[i], firmware.images[i].segments[j]);
+            if (r.end > r.start)
+                ranges.push_back(r);
+        }
+    std::sort(ranges.begin(), ranges.end(),
+              [](const RunRange &a, const RunRange &b) { return a.start < b.start; });
+    std::vector<RunRange> merged;
+    for (const RunRange &r : ranges) {
+        if (!merged.empty() && r.start <= merged.back().end)
+            merged.back().end = std::max(merged.back().end, r.end);
+        else
+            merged.push_back(r);
+    }
+    return merged;
+}
+
+std::string RunBackupFileName(const std::string &port, std::time_t when)
+{
+    std::string name = port.substr(port.find_last_of("/\\") + 1);
+    for (char &c : name)
+        if (!std::isalnum((unsigned char)c) && c != '-' && c != '.' && c != '_')
+            c = '_';
+    std::tm local{};
+    char stamp[32] = "";
+    if (PlatLocalTime(when, &local))
+        std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", &local);
+    return name + stamp + ".srec";
+}
+
+std::string RunBackupText(const std::vector<RunRange> &ranges,
+                          const std::vector<std::vector<uint8_t>> &data)
+{
+    std::string text;
+    for (size_t i = 0; i < ranges.size() && i < data.size(); i++) {
+        const std::vector<uint8_t> &bytes = data[i];
+        std::string name = TextFormat("Backup of %llu bytes", (unsigned long long)bytes.size());
+        text += MdlImageStartRecord(ranges[i].start, name.c_str()) + "\n";
+        for (size_t at = 0; at < bytes.size(); at += 32)
+            text += MdlRecordText('3', ranges[i].start + (uint32_t)at, 4, bytes.data() + at,
+                                  std::min<size_t>(32, bytes.size() - at)) +
+                    "\n";
+        text += MdlRecordText('7', 0, 4, nullptr, 0) + "\n";
+    }
+    return text;
+}
+
+bool RunFolderWritable(const std::string &folder, std::string &message)
+{
+    std::string probe = folder + "/.mirdel-write-test";
+    FILE *f = std::fopen(probe.c_str(), "w");
+    if (!f) {
+        message = TextFormat("%s: %s", folder.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::fclose(f);
+    std::remove(probe.c_str());
+    return true;
+}
+
+// The flash the upload will write, read first into the backup file: the
+// read-backs are checked as a verification's, and the file appears only
+// when complete.
+UploadResult UploadRun::Backup(SioPort *port)
+{
+    std::vector<RunRange> ranges = RunWrittenRanges(firmware_);
+    std::vector<std::vector<uint8_t>> data;
+    RunProgress *shown = progress_;
+    progress_ = nullptr; // no group of the upload's is the backup's
+    int r = 1;
+    for (const RunRange &range : ranges) {
+        if (range.end - range.start > (uint64_t)INT32_MAX) {
+            errorCode = MDL_ERR_LOCAL;
+            errorText = TextFormat("0x%08lX: a range too large to back up", (unsigned long)range.start);
+            r = -1;
+            break;
+        }
+        // One byte more: its 0 is the empty name that makes the read-back
+        // go into memory.
+        data.emplace_back((size_t)(range.end - range.start) + 1, 0);
+        r = MdlUpdate(port, MDL_MODE_READBACK, ProgressCallback, this,
+                      reinterpret_cast<const char *>(data.back().data()), true, range.start,
+                      (int32_t)(range.end - range.start));
+        data.back().pop_back();
+        if (r < 0)
+            run_take_error(errorCode, errorText);
+        if (r <= 0 || stopRequested_.load())
+            break;
+    }
+    progress_ = shown;
+    std::string part = options_.backupPath + ".part";
+    if (r > 0 && !stopRequested_.load()) {
+        std::string text = RunBackupText(ranges, data);
+        FILE *f = std::fopen(part.c_str(), "wb");
+        bool written = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        if (f && std::fclose(f) != 0)
+            written = false;
+        if (written && PlatFileReplace(part.c_str(), options_.backupPath.c_str())) {
+            backupFile = options_.backupPath;
+            return UPLOAD_OK;
+        }
+        std::remove(part.c_str());
+        errorCode = MDL_ERR_LOCAL;
+        errorText = TextFormat("%s: %s", options_.backupPath.c_str(), std::strerror(errno));
+        r = -1;
+    }
+    if (r < 0)
+        errorText = TextFormat(RUN_BACKUP_FAILED_FORMAT, errorText.c_str());
+    return r < 0 ? UPLOAD_FAILED : r == 0 ? UPLOAD_TIMEOUT : UPLOAD_STOPPED;
+}
+
 RunFileStamp RunFileStampOf(const ScanFileInfo &info)
 {
     RunFileStamp stamp;
@@ -535,6 +654,7 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     errorCode = -1;
     errorText.clear();
     deviceLost = false;
+    backupFile.clear();
     PlatSetLastError(0); // a lost device is told by this run's own failure
     mismatch = false;
     RunProgress progress(firmware_, view_, stopRequested_);
@@ -547,6 +667,8 @@ UploadResult UploadRun::RunUpload(SioPort *port)
         result = options_.job == RUN_JOB_READ ? ReadFlash(port) : Verify(port);
     } else if (!FileUnchanged()) {
         result = UPLOAD_FAILED;
+    } else if (!options_.backupPath.empty() && (result = Backup(port)) != UPLOAD_OK) {
+        // told by Backup
     } else {
         // Read as the analysis read it: as bytes, line ends taken by the
         // line reader (a text-mode read may end early or change them).

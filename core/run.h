@@ -177,7 +177,26 @@ struct RunOptions {
     bool verify = true;  // an upload reads every segment back afterwards
     RunReadRequest read; // the read-back's range and where it goes
     RunFileStamp file;   // the upload's file as analysed
+    // An upload first reads the flash it will write into this file (none
+    // when empty), one image per range, so that the file uploads it back.
+    std::string backupPath;
 };
+
+// The flash ranges an upload of firmware writes, in address order, ranges
+// that touch merged into one; segments without bytes write none.
+std::vector<RunRange> RunWrittenRanges(const Firmware &firmware);
+// A backup's file name for port at when (local time):
+// "PORT-YYYYMMDD-HHMMSS.srec", the port's name without its folder and with
+// any character a file name cannot carry as '_'.
+std::string RunBackupFileName(const std::string &port, std::time_t when);
+// A backup's text: per range an S0 naming its flash address, S3 records of
+// 32 bytes of data (data holds each range's bytes), S7.
+std::string RunBackupText(const std::vector<RunRange> &ranges,
+                          const std::vector<std::vector<uint8_t>> &data);
+// True when a file can be made in folder; otherwise false with the reason.
+bool RunFolderWritable(const std::string &folder, std::string &message);
+#define RUN_BACKUP_FAILED_FORMAT "The backup before the upload failed, nothing was uploaded:\n\n%s"
+
 
 // How far a phase has come: done of total (records for the upload, bytes
 // for the others), the bar position (0..RUN_BAR_MAX; beyond it when the
@@ -289,6 +308,7 @@ class UploadRun
     std::string errorText;   // empty: no reason known
     bool deviceLost = false; // the run failed because the device went away
     bool mismatch = false;   // the failure is a read-back that differs from the file
+    std::string backupFile;  // the backup written before the upload (empty: none)
 
   private:
     static bool ProgressCallback(int event, void *context, uint32_t a, uint32_t b,
@@ -296,6 +316,7 @@ class UploadRun
     UploadResult Verify(SioPort *port);
     UploadResult ReadFlash(SioPort *port);
     bool FileUnchanged();
+    UploadResult Backup(SioPort *port);
 
     const Firmware &firmware_;
     std::string filePath_;

@@ -190,6 +190,10 @@ std::string RunRecordJson(const RunRecord &r)
         o.Add("address", r.read.address).Add("length", (int64_t)r.read.length).Add("binary", r.read.binary);
     else
         o.AddNull("address").AddNull("length").AddNull("binary");
+    if (r.backupFile.empty())
+        o.AddNull("backup_file");
+    else
+        o.Add("backup_file", r.backupFile);
     o.Add("result", r.ran ? RunResultName(r.result) : "PORT_FAILED")
         .Add("exit_status", r.exitStatus)
         .Add("error_code", r.errorCode)
@@ -246,6 +250,7 @@ std::string RunRecordFinish(RunRecord &r, const UploadRun &run, UploadResult res
     RunOutcome outcome = RunJobOutcomeText(run.Job(), result, run.errorCode, run.errorText,
                                            run.mismatch, run.deviceLost);
     r.phases = phases;
+    r.backupFile = run.backupFile.empty() ? "" : ScanAbsolutePath(run.backupFile);
     return run_record_end(r, true, result, RunExitStatus(result), run.errorCode, run.errorText,
                           outcome.text);
 }

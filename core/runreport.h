@@ -74,6 +74,7 @@ struct RunRecord {
     std::string fileSha256;       // empty: not known
     const Firmware *firmware = nullptr; // images and segments; none for a read-back
     RunReadRequest read;          // a read-back's range
+    std::string backupFile;       // what an upload's backup wrote (empty: none)
     bool ran = false;             // false: the port could not be opened
     UploadResult result = UPLOAD_FAILED;
     int exitStatus = 0;

@@ -45,15 +45,37 @@ static StartupResult startup_run(int cmdLineResult, StartupState &out)
     if (cmdLineResult != CMDLINE_OK)
         return startup_refuse(cmdLineResult, out);
 
+    // The station's long options are taken out where options stand (before
+    // the first other word and "--"); the rest goes to the option parser.
+    std::vector<char *> words;
+    bool options = true;
+    for (int i = 0; i < cl.argc; i++) {
+        const char *w = cl.argv[i];
+        bool valued = std::strcmp(w, "--port") == 0 || std::strcmp(w, "--results") == 0;
+        if (i > 0 && options && std::strcmp(w, "--station") == 0) {
+            out.station = true;
+        } else if (i > 0 && options && valued && i + 1 < cl.argc) {
+            (w[2] == 'p' ? out.stationPorts.emplace_back() : out.resultsFile) = cl.argv[++i];
+        } else {
+            if (i > 0 && (w[0] != '-' || std::strcmp(w, "--") == 0))
+                options = false;
+            // -l's file name is the next word when nothing follows it.
+            else if (i > 0 && w[1] != '-' && std::strchr(w, 'l') && std::strchr(w, 'l')[1] == '\0' &&
+                     i + 1 < cl.argc)
+                words.push_back(cl.argv[i++]);
+            words.push_back(cl.argv[i]);
+        }
+    }
     mgetopt::getopt_reset();
     int c;
-    while ((c = mgetopt::getopt(cl.argc, cl.argv, "vl:")) != -1) {
+    int count = (int)words.size();
+    while ((c = mgetopt::getopt(count, words.data(), "vl:")) != -1) {
         // -v is accepted and has no effect; '?' has been reported already.
         if (c == 'l')
             out.logFileName = mgetopt::optarg;
     }
-    if (mgetopt::optind < cl.argc)
-        out.firmwareArg = cl.argv[mgetopt::optind];
+    if (mgetopt::optind < count)
+        out.firmwareArg = words[mgetopt::optind];
 
     char prefix[CMDLINE_SIZE + 2];
     snprintf(prefix, sizeof prefix, "%s: ", startup_program_name);
@@ -197,6 +219,7 @@ StartupGnuOption StartupFindGnuOption(int argc, char **argv)
 
 static const char startup_help[] =
     "Usage: mirdel [-v] [-l LOGFILE] [FIRMWARE-FILE]\n"
+    "       mirdel --station [--port NAME]... [--results FILE] [FIRMWARE-FILE]\n"
     "Uploads Motorola S-record firmware to a power analyzer over a serial line:\n"
     "the desktop program. Its main window chooses the firmware file (or takes\n"
     "FIRMWARE-FILE), shows what the file holds, and uploads it at 115200 baud\n"
@@ -207,6 +230,11 @@ static const char startup_help[] =
     "  -l LOGFILE      append a log of the run to LOGFILE (nothing is logged\n"
     "                  without it)\n"
     "  -v              accepted, no effect\n"
+    "  --station       open the station window, which uploads to several\n"
+    "                  instruments at once, instead of the main window\n"
+    "  --port NAME     with --station: a port to check (may be repeated)\n"
+    "  --results FILE  with --station: append each port's result line to FILE\n"
+    "                  (by default mirdel-results.jsonl in the documents folder)\n"
     "  --help          show this text and exit\n"
     "  --version       show the version and exit\n"
     "  FIRMWARE-FILE   the file the Upload button takes instead of asking;\n"

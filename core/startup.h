@@ -36,6 +36,11 @@ struct StartupState {
     const char *logFileName = nullptr; // argument of the last -l, or none
     std::vector<std::string> ports;    // serial port names offered to the user
     std::string errorText;             // for STARTUP_ERROR and STARTUP_REFUSED
+    // --station [--port NAME]... [--results FILE]: the station window opens
+    // at once with those ports chosen (and firmwareArg analysed).
+    bool station = false;
+    std::vector<std::string> stationPorts;
+    std::string resultsFile; // empty: the default
 };
 
 // Start-up from the words the system has split (argv): command line,

@@ -2,7 +2,13 @@
 // own thread sleeps until a line, the end of an output or a stop comes.
 #include "core/station.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <thread>
+
+#include "core/textfmt.h"
+#include "platform/desktop.h"
 
 #include "platform/process.h"
 
@@ -19,8 +25,101 @@ Station::Station(const StationJob &job) : job_(job)
 void Station::RequestStop()
 {
     std::lock_guard<std::mutex> hold(lock_);
-    stop_ = true;
+    stop_ = stopRequested_ = true;
     ready_.notify_one();
+}
+
+bool Station::StopRequested()
+{
+    std::lock_guard<std::mutex> hold(lock_);
+    return stopRequested_;
+}
+
+// One line each, appended as it comes: a run that ends the program early
+// keeps the others' lines.
+void Station::KeepResult(const std::string &line)
+{
+    if (job_.resultsFile.empty() || line.empty())
+        return;
+    FILE *f = std::fopen(job_.resultsFile.c_str(), "a");
+    if (!f)
+        return; // checked before the start; a file taken away since loses the line
+    std::fprintf(f, "%s\n", line.c_str());
+    std::fclose(f);
+}
+
+bool StationCheckJob(const StationJob &job, std::string &message)
+{
+    FILE *f = std::fopen(job.program.c_str(), "rb");
+    if (!f) {
+        message = TextFormat("The command-line tool that runs each port is missing:\n\n%s: %s",
+                             job.program.c_str(), std::strerror(errno));
+        return false;
+    }
+    std::fclose(f);
+    if (!job.resultsFile.empty() && !(f = std::fopen(job.resultsFile.c_str(), "a"))) {
+        message = TextFormat("The results file cannot be written:\n\n%s: %s",
+                             job.resultsFile.c_str(), std::strerror(errno));
+        return false;
+    }
+    if (f)
+        std::fclose(f);
+    std::string reason;
+    if (!job.backupDir.empty() && job.options.job == RUN_JOB_UPLOAD &&
+        !RunFolderWritable(job.backupDir, reason)) {
+        message = "The backup folder cannot be written:\n\n" + reason;
+        return false;
+    }
+    return true;
+}
+
+std::string StationDefaultResultsFile()
+{
+    return PlatDocumentsFolder() + "/mirdel-results.jsonl";
+}
+
+StationRow StationRowOf(const StationPort &port, bool stopRequested, RunClock::time_point now)
+{
+    StationRow row;
+    const RunLineState &st = port.state;
+    row.bar = port.running ? st.bar : RUN_BAR_MAX;
+    bool ended = !port.running && !port.outcome.empty();
+    if (ended) {
+        row.phase = port.outcome.substr(0, port.outcome.find('\n'));
+        row.outcome = port.outcome;
+        row.icon = StationStatusIcon(port.status);
+        row.bar = port.status == CLI_EXIT_OK ? RUN_BAR_MAX : st.bar;
+    } else if (st.phase.empty()) {
+        row.phase = " starting ...";
+    } else {
+        row.phase = RunPhaseLabel(st.phase) + (st.phaseDone ? RUN_LABEL_DONE : RUN_LABEL_BUSY);
+        if (stopRequested && st.phase == "flash" && !st.phaseDone)
+            row.note = RUN_STOP_FLASH_NOTE;
+    }
+    row.percent = std::to_string((std::clamp(row.bar, 0, RUN_BAR_MAX) + 50) / 100);
+    RunClock::time_point end = port.running || port.end < port.start ? now : port.end;
+    row.elapsed = RunDurationText(std::chrono::duration<double>(end - port.start).count());
+    return row;
+}
+
+RunIcon StationStatusIcon(int exitStatus)
+{
+    return exitStatus == CLI_EXIT_OK        ? RUN_ICON_INFORMATION
+           : exitStatus == CLI_EXIT_STOPPED ? RUN_ICON_EXCLAMATION
+                                            : RUN_ICON_STOP;
+}
+
+std::string StationSummary(const std::vector<StationPort> &ports)
+{
+    size_t counts[3] = {};
+    for (const StationPort &p : ports)
+        counts[p.status == CLI_EXIT_OK ? 0 : p.status == CLI_EXIT_STOPPED ? 1 : 2]++;
+    static const char *const words[] = {"succeeded", "stopped", "failed"};
+    std::string text;
+    for (int i = 0; i < 3; i++)
+        if (counts[i])
+            text += (text.empty() ? "" : ", ") + std::to_string(counts[i]) + " " + words[i];
+    return text;
 }
 
 void Station::Put(Line line)
@@ -57,6 +156,8 @@ std::vector<std::string> Station::ChildArgs(const std::string &port) const
         args.push_back("--yes");
         if (!job_.options.verify)
             args.push_back("--no-verify");
+        if (!job_.backupDir.empty())
+            args.insert(args.end(), {"--backup", job_.backupDir});
     }
     if (job_.debug)
         args.push_back("--debug");
@@ -127,6 +228,7 @@ int Station::Run(StationView &view)
             if (event == "result") {
                 p.outcome = p.state.outcome;
                 p.status = p.state.exitStatus;
+                KeepResult(l.text);
             }
             view.PortLine(l.port, event, l.text);
         }
@@ -157,6 +259,7 @@ int Station::Run(StationView &view)
             RunRecord record = RunRecordBegin(job_.options, p.name, *job_.firmware, job_.path);
             record.startTime = wallStart;
             lostResult = RunRecordFail(record, true, CLI_EXIT_FAILED, p.outcome, p.outcome);
+            KeepResult(lostResult);
         }
         view.PortEnded(i, lostResult);
         statuses.push_back(p.status);

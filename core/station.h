@@ -26,6 +26,8 @@ struct StationJob {
     const Firmware *firmware = nullptr; // its contents, for a result made here
     bool debug = false;                 // the children's console messages on stderr
     std::string logFile;                // empty: no log
+    std::string backupDir;              // upload: each port's backup goes there first
+    std::string resultsFile;            // each port's result line is appended (empty: none)
     std::vector<std::string> ports;
 };
 
@@ -77,6 +79,7 @@ class Station
     // Passes a stop on to every child, once; from any thread (not a signal
     // handler). A stop before Run is passed on as soon as the children run.
     void RequestStop();
+    bool StopRequested();
     const std::vector<StationPort> &Ports() const { return ports_; }
 
   private:
@@ -86,6 +89,7 @@ class Station
         bool end; // the child's output ended
     };
     static void ReadChild(Station *station, FILE *in, size_t port);
+    void KeepResult(const std::string &line);
     void Put(Line line);
     std::vector<std::string> ChildArgs(const std::string &port) const;
 
@@ -96,4 +100,32 @@ class Station
     std::condition_variable ready_;
     std::deque<Line> lines_;
     bool stop_ = false;
+    bool stopRequested_ = false; // for the rows: set with stop_
 };
+
+// What is to be checked before a station starts, so that nothing is sent
+// when its record or backups could not be kept: the command-line tool is
+// there, the results file can be appended to, the backup folder written.
+// False with the message to show.
+bool StationCheckJob(const StationJob &job, std::string &message);
+// Where the results go unless the user chooses: a file in the user's
+// documents folder.
+std::string StationDefaultResultsFile();
+
+// What a window draws of one port's row.
+struct StationRow {
+    std::string phase;      // " Uploading ...", " starting ..."; the outcome's first line once ended
+    int bar = 0;            // 0..RUN_BAR_MAX
+    std::string percent;    // "42"
+    std::string elapsed;    // since the port's run began: "0:12"
+    std::string outcome;    // the whole text once ended, advice included
+    RunIcon icon = RUN_ICON_NONE; // once ended
+    const char *note = nullptr;   // RUN_STOP_FLASH_NOTE while a stop waits for the flash writing
+};
+StationRow StationRowOf(const StationPort &port, bool stopRequested, RunClock::time_point now);
+// The icon of an exit status: information for success, exclamation for a
+// stop, the stop icon for the others.
+RunIcon StationStatusIcon(int exitStatus);
+// "3 succeeded, 1 failed": the ports by outcome, in that order with
+// "stopped" between, the empty counts left out.
+std::string StationSummary(const std::vector<StationPort> &ports);

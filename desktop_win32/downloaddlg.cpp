@@ -13,6 +13,7 @@
 #include "desktop_win32/advinfodlg.h"
 #include "desktop_win32/mirdelapp.h"
 #include "desktop_win32/resource.h"
+#include "platform/portwatch.h"
 
 namespace
 {
@@ -160,7 +161,8 @@ int CDownloadDlg::ScanFile(const char *path)
     SetCursor(previous);
 
     filePath = path;
-    ScanSplitPath(filePath, &fileName, &location);
+    // A relative path's folder shows as the absolute one it stands for.
+    ScanSplitPath(ScanAbsolutePath(filePath), &fileName, &location);
     fileSize = info.fileSize;
     fileStamp = RunFileStampOf(info);
     sizeText = ScanSizeText(fileSize);
@@ -217,7 +219,12 @@ INT_PTR CDownloadDlg::Dispatch(UINT msg, WPARAM wp, LPARAM lp)
             return TRUE;
         }
         return FALSE;
+    case WM_APP_PORTS_CHANGED:
+        OnPortsChanged();
+        return TRUE;
     case WM_DESTROY:
+        PlatPortWatchStop(portWatch_);
+        portWatch_ = nullptr;
         wakeWindow_.store(nullptr);
         return FALSE;
     default:
@@ -257,6 +264,7 @@ BOOL CDownloadDlg::OnInitDialog()
     AddToolTips();
     CheckDlgButton(hwnd_, IDC_VERIFY, BST_CHECKED);
     FillPortBox();
+    portWatch_ = AppWatchPorts(hwnd_);
     fontsCreated = false;
     running_ = false;
     SendDlgItemMessageA(hwnd_, IDC_ANIMATION, ACM_OPENA,
@@ -368,6 +376,17 @@ void CDownloadDlg::FillPortBox()
     SendMessageA(box, CB_SETCURSEL, static_cast<WPARAM>(at == CB_ERR ? 0 : at), 0);
 }
 
+void CDownloadDlg::OnPortsChanged()
+{
+    // What is in the box's field stays, typed or chosen; a run's box is
+    // left alone.
+    if (running_ || !AppReloadPorts())
+        return;
+    std::string name = downloaddlg_text(Item(IDC_PORT));
+    FillPortBox();
+    SetWindowTextA(Item(IDC_PORT), name.c_str());
+}
+
 std::string CDownloadDlg::PortTip() const
 {
     std::string name = downloaddlg_text(Item(IDC_PORT));
@@ -445,17 +464,11 @@ void CDownloadDlg::OnStart()
         return;
     std::string name = downloaddlg_text(Item(IDC_PORT));
     theApp.lastPort = name;
-    if (RunAddPortName(theApp.ports, name))
+    if (AppAddTypedPort(name))
         FillPortBox();
 
-    for (const RunCheck &check : RunUploadChecks(firmware)) {
-        if (check.kind == RUN_CHECK_REFUSE) {
-            AppMessageBox(hwnd_, check.text, MB_ICONSTOP);
-            return;
-        }
-        if (AppMessageBox(hwnd_, check.text, MB_YESNO | MB_ICONSTOP | MB_DEFBUTTON2) != IDYES)
-            return;
-    }
+    if (!AppUploadChecksPass(hwnd_, firmware))
+        return;
 
     SioPort *port = RunOpenPort(name, portError);
     if (!port) {

@@ -22,6 +22,8 @@
 // The run is over; wParam: the UploadResult.
 #define WM_UPLOAD_DONE (WM_APP + 1)
 
+struct PlatPortWatch;
+
 class CDownloadDlg
 {
   public:
@@ -43,6 +45,8 @@ class CDownloadDlg
     bool Running() const { return running_; }
 
     void FillPortBox();
+    // The system's ports changed: the box follows, its text kept.
+    void OnPortsChanged();
     void OnStart();
     void OnCancelOrStop();
     void OnMirdelDone(UploadResult result);
@@ -94,6 +98,7 @@ class CDownloadDlg
     std::string tipText_; // what the last tooltip request points to
     uint32_t resends_[RUN_GROUP_COUNT] = {}; // per group, for its bar's tooltip
     std::vector<StartupPortItem> portItems_;
+    PlatPortWatch *portWatch_ = nullptr;
 
     HFONT normalFont = nullptr; // the dialog's own, not ours to delete
     HFONT boldFont = nullptr;

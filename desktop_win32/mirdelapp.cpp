@@ -2,14 +2,57 @@
 
 #include <commctrl.h>
 
+#include "core/run.h"
 #include "core/startup.h"
 #include "desktop_win32/mirdeldlg.h"
+#include "desktop_win32/stationdlg.h"
+#include "platform/portwatch.h"
 
 CMirdelApp theApp;
 
 int AppMessageBox(HWND parent, const std::string &text, UINT flags)
 {
     return MessageBoxA(parent, text.c_str(), theApp.displayName.c_str(), flags);
+}
+
+bool AppUploadChecksPass(HWND parent, const Firmware &firmware)
+{
+    for (const RunCheck &check : RunUploadChecks(firmware)) {
+        if (check.kind == RUN_CHECK_REFUSE) {
+            AppMessageBox(parent, check.text, MB_ICONSTOP);
+            return false;
+        }
+        if (AppMessageBox(parent, check.text, MB_YESNO | MB_ICONSTOP | MB_DEFBUTTON2) != IDYES)
+            return false;
+    }
+    return true;
+}
+
+static void app_ports_changed(void *window)
+{
+    PostMessageA(static_cast<HWND>(window), WM_APP_PORTS_CHANGED, 0, 0);
+}
+
+PlatPortWatch *AppWatchPorts(HWND window)
+{
+    return PlatPortWatchStart(app_ports_changed, window);
+}
+
+bool AppReloadPorts()
+{
+    StartupState state;
+    if (!StartupLoadPortList(state))
+        return false;
+    for (const std::string &name : theApp.typedPorts)
+        RunAddPortName(state.ports, name);
+    theApp.ports = state.ports;
+    return true;
+}
+
+bool AppAddTypedPort(const std::string &name)
+{
+    RunAddPortName(theApp.typedPorts, name);
+    return RunAddPortName(theApp.ports, name);
 }
 
 int CMirdelApp::InitInstance(const char *commandLine)
@@ -35,7 +78,15 @@ int CMirdelApp::InitInstance(const char *commandLine)
 
     INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
-    {
+    station = state.station;
+    stationPorts = state.stationPorts;
+    resultsFile = state.resultsFile;
+    if (station) {
+        CStationDlg dlg(nullptr);
+        dlg.Choose(stationPorts, resultsFile);
+        if (!haveFirmwareArg || dlg.ScanFile(firmwareArg.c_str()))
+            dlg.DoModal();
+    } else {
         CMirdelDlg dlg;
         dlg.DoModal();
     }

@@ -17,10 +17,15 @@ class CMirdelApp
     // The module holding the resources: the program (or the test program).
     HINSTANCE instance = GetModuleHandleA(nullptr);
     std::string displayName = "Mirdel";
-    std::vector<std::string> ports; // the serial port names offered
-    std::string lastPort;           // the name last taken from a port box
+    std::vector<std::string> ports;      // the serial port names offered
+    std::string lastPort;                // the name last taken from a port box
+    std::vector<std::string> typedPorts; // names the user added, kept when the system's change
     bool haveFirmwareArg = false;
     std::string firmwareArg;
+    // --station: the station window instead of the main window.
+    bool station = false;
+    std::vector<std::string> stationPorts;
+    std::string resultsFile;
 };
 
 extern CMirdelApp theApp;
@@ -28,3 +33,22 @@ extern CMirdelApp theApp;
 // A message box captioned with the display name; icon and buttons are
 // MB_ flags. Returns the button pressed (IDOK, IDYES, IDNO).
 int AppMessageBox(HWND parent, const std::string &text, UINT flags);
+
+struct Firmware;
+// The checks before an upload (RunUploadChecks), asked in boxes; true when
+// the run may start.
+bool AppUploadChecksPass(HWND parent, const Firmware &firmware);
+
+// The serial ports appeared or went (platform/portwatch.h): posted to a
+// window that follows them.
+#define WM_APP_PORTS_CHANGED (WM_APP + 5)
+struct PlatPortWatch;
+// Posts WM_APP_PORTS_CHANGED to window on every change; null when the
+// system gives no word. Stopped with PlatPortWatchStop before the window goes.
+PlatPortWatch *AppWatchPorts(HWND window);
+// Lists the ports again (theApp.ports: the system's, then the names typed
+// in); false when the list could not be had (the old one stays).
+bool AppReloadPorts();
+// A name the user typed: kept in theApp.ports across changes. True when
+// it was new there.
+bool AppAddTypedPort(const std::string &name);

@@ -8,6 +8,7 @@
 #include "desktop_win32/mirdelapp.h"
 #include "desktop_win32/myfiledialog.h"
 #include "desktop_win32/resource.h"
+#include "desktop_win32/stationdlg.h"
 #include "platform/desktop.h"
 
 #define MIRDELDLG_HELP_OPEN_WAIT_MS 3000
@@ -73,6 +74,11 @@ INT_PTR CMirdelDlg::OnMessage(UINT msg, WPARAM wp, LPARAM)
             return TRUE;
         }
         return FALSE;
+    case WM_SYSCOMMAND:
+        if ((wp & 0xFFF0) != IDM_STATION)
+            return FALSE;
+        OpenStation();
+        return TRUE;
     case WM_PAINT:
         return OnPaint();
     case WM_QUERYDRAGICON:
@@ -105,6 +111,12 @@ BOOL CMirdelDlg::OnInitDialog()
     if (sys) {
         DeleteMenu(sys, SC_MAXIMIZE, MF_BYCOMMAND);
         DeleteMenu(sys, SC_SIZE, MF_BYCOMMAND);
+        // The station is reached from here, so that no control of the
+        // window moves.
+        char station[64] = "";
+        LoadStringA(theApp.instance, IDS_ST_MENU, station, sizeof station);
+        AppendMenuA(sys, MF_SEPARATOR, 0, nullptr);
+        AppendMenuA(sys, MF_STRING, IDM_STATION, station);
     }
     if (largeIcon_)
         SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(largeIcon_));
@@ -176,6 +188,13 @@ void CMirdelDlg::OpenUploadDialog(const std::string &path)
     // window.
     CDownloadDlg dlg(hwnd_);
     if (dlg.ScanFile(path.c_str()))
+        dlg.DoModal();
+}
+
+void CMirdelDlg::OpenStation()
+{
+    CStationDlg dlg(hwnd_);
+    if (!theApp.haveFirmwareArg || dlg.ScanFile(theApp.firmwareArg.c_str()))
         dlg.DoModal();
 }
 

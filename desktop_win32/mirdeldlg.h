@@ -31,6 +31,9 @@ class CMirdelDlg
     void OnHelpButton();
     // Analyses the file and, when that succeeds, runs the upload dialog on it.
     void OpenUploadDialog(const std::string &path);
+    // The station window, on the command line's file when there is one
+    // (the system menu's Station...).
+    void OpenStation();
 
     HICON LargeIcon() const { return largeIcon_; }
     HICON SmallIcon() const { return smallIcon_; }

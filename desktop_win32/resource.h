@@ -8,6 +8,7 @@
 #define IDD_DOWNLOAD 154      // upload dialog
 #define IDD_ANALYZING 187     // analysis progress window
 #define IDD_ADVANCED 194      // advanced firmware information
+#define IDD_STATION 196       // station: several ports at once
 
 // Icons, the animation, the manifest and the version.
 #define IDR_MAINFRAME 104
@@ -71,3 +72,36 @@
 #define IDC_ADV_GRIP 2202
 #define IDM_ADV_COPY 2203
 #define IDM_ADV_COPY_ALL 2204
+
+// Station window.
+#define IDC_ST_FILE_NAME 2300
+#define IDC_ST_SIZE 2301
+#define IDC_ST_ADVANCED 2302
+#define IDC_ST_BROWSE 2303
+#define IDC_ST_PORTS 2304
+#define IDC_ST_PORT_NAME 2305
+#define IDC_ST_ADD 2306
+#define IDC_ST_UPLOAD 2307
+#define IDC_ST_VERIFY 2309
+#define IDC_ST_VERIFY_ONLY 2308 // after Upload: the two radio buttons are one range
+#define IDC_ST_BACKUP 2310
+#define IDC_ST_BACKUP_DIR 2311
+#define IDC_ST_BACKUP_BROWSE 2312
+#define IDC_ST_RESULTS 2313
+#define IDC_ST_RESULTS_BROWSE 2314
+#define IDC_ST_OPEN_RESULTS 2315
+#define IDC_ST_ROWS 2316
+#define IDC_ST_SUMMARY_ICON 2317
+#define IDC_ST_SUMMARY 2318
+#define IDC_ST_START 2319
+#define IDC_ST_STOP 2320
+#define IDC_ST_CLOSE 2321
+// Its texts beyond the template: the columns of both lists (port, description;
+// then the rows' phase, bar, percentage, elapsed time, outcome), the
+// choosers' titles, and the main window's system menu entry that opens it.
+#define IDS_ST_COLUMN 2330 // 2330..2336
+#define IDS_ST_RESULTS_TITLE 2340
+#define IDS_ST_BACKUP_TITLE 2341
+#define IDS_ST_MENU 2342
+// The main window's system menu command (below 0xF000, a multiple of 16).
+#define IDM_STATION 0x0110

@@ -3,6 +3,8 @@
 // document.
 #pragma once
 
+#include <string>
+
 // True when a graphical session is there to open windows in (on POSIX: an
 // X11 or Wayland display is named in the environment).
 bool PlatHaveGraphicalSession();
@@ -15,3 +17,8 @@ bool PlatHaveGraphicalSession();
 // maximised asks for the viewer's window to open maximised where the
 // desktop can say so (Windows).
 int PlatOpenDocument(const char *path, int waitMs, bool maximised = false);
+
+// The user's documents folder (POSIX: XDG_DOCUMENTS_DIR, else ~/Documents
+// when it exists, else the home folder; Windows: the Documents known
+// folder), without a trailing separator.
+std::string PlatDocumentsFolder();

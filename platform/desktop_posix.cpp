@@ -10,7 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
 #include <thread>
 
 #include "platform/syserr.h"
@@ -66,4 +69,40 @@ int PlatOpenDocument(const char *path, int waitMs, bool /*maximised*/)
     // Any other status, 127 (no xdg-open) included: nothing takes the file.
     PlatSetLastErrorFromErrno(ENOTSUP);
     return 0;
+}
+
+// The XDG user folder as the session set it (user-dirs.dirs), with $HOME
+// put in.
+static std::string desktop_xdg_documents(const std::string &home)
+{
+    const char *config = std::getenv("XDG_CONFIG_HOME");
+    std::string file = (config && *config ? std::string(config) : home + "/.config") + "/user-dirs.dirs";
+    FILE *f = std::fopen(file.c_str(), "r");
+    if (!f)
+        return "";
+    char line[1024];
+    std::string found;
+    const char key[] = "XDG_DOCUMENTS_DIR=\"";
+    while (std::fgets(line, sizeof line, f)) {
+        if (std::strncmp(line, key, sizeof key - 1) != 0)
+            continue;
+        std::string value = line + sizeof key - 1;
+        value = value.substr(0, value.find('"'));
+        if (value.rfind("$HOME", 0) == 0)
+            value = home + value.substr(5);
+        found = value;
+    }
+    std::fclose(f);
+    return found;
+}
+
+std::string PlatDocumentsFolder()
+{
+    const char *home = std::getenv("HOME");
+    std::string h = home && *home ? home : ".";
+    struct stat st;
+    for (std::string dir : {desktop_xdg_documents(h), h + "/Documents"})
+        if (!dir.empty() && stat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return dir;
+    return h;
 }

@@ -2,6 +2,9 @@
 // itself whether a viewer took the document.
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdlib>
 
 #include "platform/desktop.h"
 
@@ -18,4 +21,13 @@ int PlatOpenDocument(const char *path, int /*waitMs*/, bool maximised)
         return 1;
     SetLastError(static_cast<DWORD>(r));
     return r == SE_ERR_NOASSOC ? 0 : -1;
+}
+
+std::string PlatDocumentsFolder()
+{
+    char path[MAX_PATH];
+    if (SHGetFolderPathA(nullptr, CSIDL_PERSONAL, nullptr, SHGFP_TYPE_CURRENT, path) == S_OK)
+        return path;
+    const char *profile = std::getenv("USERPROFILE");
+    return profile && *profile ? profile : ".";
 }

@@ -227,7 +227,7 @@ TEST(CliUpload, UsageHelpAndPorts)
     CliResult r = RunCli({"--help"});
     EXPECT_EQ(r.status, 0);
     for (const char *text :
-         {"Usage: mirdel-cli upload --port NAME [--no-verify] [--yes] [-l LOGFILE] FILE",
+         {"Usage: mirdel-cli upload --port NAME [--no-verify] [--backup DIR] [--yes] [-l LOGFILE] FILE",
           "Usage: mirdel-cli ports", "Usage: mirdel-cli info [--map] FILE", "Ctrl-C", "  1   ", "  3   ",
           "  5   ", "MIRDEL_PORT_TIMEOUT_MS"})
         EXPECT_NE(r.out.find(text), std::string::npos) << text;

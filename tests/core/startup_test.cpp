@@ -127,6 +127,18 @@ TEST(Startup, OptionsAndLog)
     EXPECT_EQ(st.firmwareArg, nullptr);
     ASSERT_EQ(start({"mirdel", "--", "-v"}, st), STARTUP_OK);
     EXPECT_STREQ(st.firmwareArg, "-v");
+    EXPECT_FALSE(st.station);
+
+    // The station's options where options stand; after them, words.
+    ASSERT_EQ(start({"mirdel", "--port", "A", "-l", log, "--station", "--results", "r b", "--port",
+                     "-B", "fw.srec", "--port", "C"},
+                    st),
+              STARTUP_OK);
+    EXPECT_TRUE(st.station);
+    EXPECT_EQ(st.stationPorts, (std::vector<std::string>{"A", "-B"}));
+    EXPECT_EQ(st.resultsFile, "r b");
+    EXPECT_EQ(st.logFileName, log);
+    EXPECT_STREQ(st.firmwareArg, "fw.srec");
 }
 
 TEST(Startup, Failures)

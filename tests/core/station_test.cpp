@@ -4,11 +4,15 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <string>
 #include <vector>
 
 #include "core/station.h"
+#include "platform/portwatch.h"
 #include "firmware/mdl.h"
 #include "support/json.h"
 
@@ -66,6 +70,8 @@ TEST(Station, LostResultsAndStops)
         job.path = script;
         job.firmware = &firmware;
         job.ports = {"A", "B"};
+        job.resultsFile = script + ".results";
+        std::remove(job.resultsFile.c_str());
         Station station(job);
         Seen seen;
         seen.station = c.stop && !c.first ? &station : nullptr;
@@ -77,6 +83,11 @@ TEST(Station, LostResultsAndStops)
         EXPECT_EQ(seen.notPassed,
                   std::vector<std::string>(c.stop ? 2 : 0, c.closed ? "send(): Broken pipe" : ""));
         ASSERT_EQ(seen.lost.size(), 2u);
+        std::ifstream results(job.resultsFile);
+        std::string line;
+        for (int n = 0; n < 3; n++) // every port's result line, and no other
+            EXPECT_EQ(std::getline(results, line) && line.find("\"event\":\"result\"") != std::string::npos, n < 2);
+        std::remove(job.resultsFile.c_str());
         for (size_t i = 0; i < 2; i++) {
             EXPECT_EQ(station.Ports()[i].status, c.status);
             EXPECT_EQ(!seen.lost[i].empty(), c.lost);
@@ -89,4 +100,73 @@ TEST(Station, LostResultsAndStops)
         }
     }
     std::remove(script.c_str());
+}
+
+TEST(Station, RowsSummaryChecksAndPortWatch)
+{
+    auto port = [](bool running, const char *phase, int bar, int status, const char *outcome) {
+        StationPort p;
+        p.running = running;
+        p.state.phase = phase;
+        p.state.bar = bar;
+        p.status = status;
+        p.outcome = outcome;
+        p.start = p.end = RunClock::now();
+        return p;
+    };
+    struct Case {
+        StationPort port;
+        std::string phase, percent;
+        RunIcon icon;
+        bool note; // a stop was asked for
+    };
+    const Case cases[] = {
+        {port(true, "", 0, CLI_EXIT_FAILED, ""), " starting ...", "0", RUN_ICON_NONE, false},
+        {port(true, "flash", 4250, CLI_EXIT_FAILED, ""), " Writing to flash memory ...", "43",
+         RUN_ICON_NONE, true},
+        {port(false, "upload", 1200, 2, "Upload failed:\n\nno"), "Upload failed:", "12", RUN_ICON_STOP, false},
+        {port(false, "verify", 9000, 1, "Verification stopped by user."), "Verification stopped by user.",
+         "90", RUN_ICON_EXCLAMATION, false},
+        {port(false, "verify", 9000, 0, "Upload successful."), "Upload successful.", "100",
+         RUN_ICON_INFORMATION, false},
+    };
+    std::vector<StationPort> ports;
+    for (const Case &c : cases) {
+        StationRow row = StationRowOf(c.port, true, RunClock::now());
+        EXPECT_EQ(row.phase + "|" + row.percent + "|" + row.elapsed, c.phase + "|" + c.percent + "|0:00");
+        EXPECT_EQ(row.icon, c.icon);
+        EXPECT_EQ(row.note != nullptr, c.note);
+        EXPECT_EQ(row.outcome, c.port.running ? "" : c.port.outcome);
+        ports.push_back(c.port);
+    }
+    EXPECT_EQ(StationSummary(ports), "1 succeeded, 1 stopped, 3 failed");
+
+    StationJob job;
+    std::string message;
+    job.program = "/nonexistent/mirdel-cli";
+    EXPECT_FALSE(StationCheckJob(job, message));
+    EXPECT_EQ(message.rfind("The command-line tool that runs each port is missing:", 0), 0u);
+    job.program = "/bin/sh";
+    job.resultsFile = "/nonexistent/results.jsonl";
+    EXPECT_FALSE(StationCheckJob(job, message));
+    EXPECT_EQ(message, "The results file cannot be written:\n\n/nonexistent/results.jsonl: No such file or directory");
+
+    // A device node made or removed is told.
+    char dir[] = "/tmp/mirdel-dev-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    PlatSetPortWatchDir(dir);
+    std::atomic<int> told{0};
+    PlatPortWatch *watch = PlatPortWatchStart([](void *n) { ++*static_cast<std::atomic<int> *>(n); }, &told);
+    ASSERT_NE(watch, nullptr);
+    std::string node = std::string(dir) + "/ttyUSB9";
+    for (int step = 0; step < 2; step++) {
+        int before = told;
+        step == 0 ? (void)std::ofstream(node) : (void)std::remove(node.c_str());
+        for (int i = 0; i < 500 && told == before; i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        EXPECT_GT(told, before) << step;
+    }
+    PlatPortWatchStop(watch);
+    PlatSetPortWatchDir(nullptr);
+    rmdir(dir);
 }

@@ -398,7 +398,7 @@ void RunCase(const FaultCase &c)
     // command-line tool's: the first read-back of the others.
     Firmware none{};
     UploadRun run(c.job == RUN_JOB_READ ? none : file.firmware, file.path, view,
-                  {c.job, true, {"/dev/null", false, 0x1000, 256}, RunFileStampOf(file.info)});
+                  {c.job, true, {"/dev/null", false, 0x1000, 256}, RunFileStampOf(file.info), {}});
 
     // Only where the simulator's silence is certain is a time-out short.
     const bool timesOut = !c.derive && c.expect.result == UPLOAD_TIMEOUT;

@@ -176,3 +176,25 @@ TEST(RunOutcome, AdviceFitsTheTerminal)
     for (const auto &c : cases)
         EXPECT_EQ(TextWrap(c.text, c.columns), c.shown) << c.text;
 }
+
+TEST(RunChecks, BackupRangesAndFileNames)
+{
+    // In address order, touching segments as one range.
+    FirmwareFile file({{0x20000, "Main", {{0x0, 16}, {0x10, 16}, {0x100, 8}}}, {0x1000, "Boot", {{0x0, 8}}}});
+    std::vector<RunRange> ranges = RunWrittenRanges(file.firmware);
+    std::vector<std::pair<uint32_t, uint64_t>> got;
+    for (const RunRange &r : ranges)
+        got.push_back({r.start, r.end});
+    EXPECT_EQ(got, (std::vector<std::pair<uint32_t, uint64_t>>{
+                       {0x1000, 0x1008}, {0x20000, 0x20020}, {0x20100, 0x20108}}));
+    const std::pair<const char *, std::string> names[] = {
+        {"/dev/ttyUSB0", "ttyUSB0"},
+        {"\\\\.\\COM10", "COM10"},
+        {"/dev/serial/by-id/usb-FTDI_FT232R:A1 0K-if00", "usb-FTDI_FT232R_A1_0K-if00"},
+    };
+    for (const auto &[port, base] : names) {
+        std::string name = RunBackupFileName(port, 1765357200);
+        EXPECT_EQ(name.substr(0, base.size() + 1), base + "-") << port;
+        EXPECT_EQ(name.size(), base.size() + 21) << name; // -YYYYMMDD-HHMMSS.srec
+    }
+}
