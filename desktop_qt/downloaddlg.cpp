@@ -325,7 +325,8 @@ int CDownloadDlg::ScanFile(const char *path)
     QGuiApplication::restoreOverrideCursor();
 
     filePath = path;
-    ScanSplitPath(filePath, &fileName, &location);
+    // A relative path's folder shows as the absolute one it stands for.
+    ScanSplitPath(ScanAbsolutePath(filePath), &fileName, &location);
     fileSize = info.fileSize;
     fileStamp = RunFileStampOf(info);
     sizeText = ScanSizeText(fileSize);

@@ -100,6 +100,15 @@ class TestUploadDialog : public QObject
             QVERIFY(Find<QLineEdit>(&dlg, name)->isReadOnly() &&
                     !Find<QLineEdit>(&dlg, name)->hasFrame());
 
+        // A path relative to the working folder shows its folder whole.
+        QString cwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(tmp_.path()));
+        CDownloadDlg relative;
+        QCOMPARE(relative.ScanFile("sub/fw.srec"), 1);
+        relative.show();
+        QCOMPARE(Find<QLineEdit>(&relative, "locationField")->text(), tmp_.path() + "/sub");
+        QVERIFY(QDir::setCurrent(cwd));
+
         // Sorted without regard to case; the last port selected the same way.
         QComboBox *box = Find<QComboBox>(&dlg, "portBox");
         QStringList items;
