@@ -155,7 +155,8 @@ SioPort *RunOpenPort(const std::string &portName, std::string &portError)
     SioPort *port = SioOpen(path.c_str(), RUN_BAUD_RATE, run_port_timeout);
     if (port)
         return port;
-    PlatPortFault fault = PlatPortLastFault(); // before anything else can change it
+    // Before anything else can change the system's error.
+    PlatPortFault fault = PlatPortLastFault(PLAT_PORT_OPENING);
     Log("%s(): ::SioOpen(): %s", "CDownloadDlg::SioOpen", SioErrStr());
     portError = SioErrStr();
     // The Win32 device prefix means nothing to the user. POSIX paths have
@@ -535,7 +536,6 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     errorCode = -1;
     errorText.clear();
     deviceLost = false;
-    PlatSetLastError(0); // a lost device is told by this run's own failure
     mismatch = false;
     RunProgress progress(firmware_, view_, stopRequested_);
     if (options_.job == RUN_JOB_READ)
@@ -568,7 +568,7 @@ UploadResult UploadRun::RunUpload(SioPort *port)
 
     // Every job can lose its device, and each says so.
     if (result == UPLOAD_FAILED && errorCode == MDL_ERR_LOCAL)
-        deviceLost = PlatPortLastFault() == PLAT_PORT_FAULT_MISSING;
+        deviceLost = SioDeviceLost();
     progress_ = nullptr;
     view_.RunFinished(result);
     return result;

@@ -7,6 +7,7 @@
 #include "platform/filestat.h"
 #include "platform/process.h"
 #include "platform/locale.h"
+#include "platform/port_access.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
 #include "support/winerr.h"
@@ -231,6 +232,32 @@ TEST(Win32PortIds, UsbIdsAndSerialNumber)
         EXPECT_EQ(d.usbVendorId, c.vendor);
         EXPECT_EQ(d.usbProductId, c.product);
         EXPECT_EQ(d.serialNumber, c.serial);
+    }
+}
+
+// The same code can mean another program at the open and an unplugged
+// adapter once the port is held.
+TEST(Win32PortFault, OpenAndTransferColumns)
+{
+    const struct {
+        DWORD code;
+        PlatPortFault open, transfer;
+    } cases[] = {
+        {ERROR_ACCESS_DENIED, PLAT_PORT_FAULT_IN_USE, PLAT_PORT_FAULT_MISSING},
+        {ERROR_SHARING_VIOLATION, PLAT_PORT_FAULT_IN_USE, PLAT_PORT_FAULT_OTHER},
+        {ERROR_GEN_FAILURE, PLAT_PORT_FAULT_OTHER, PLAT_PORT_FAULT_MISSING},
+        {ERROR_OPERATION_ABORTED, PLAT_PORT_FAULT_OTHER, PLAT_PORT_FAULT_MISSING},
+        {ERROR_BAD_COMMAND, PLAT_PORT_FAULT_MISSING, PLAT_PORT_FAULT_MISSING},
+        {ERROR_DEVICE_NOT_CONNECTED, PLAT_PORT_FAULT_MISSING, PLAT_PORT_FAULT_MISSING},
+        {ERROR_FILE_NOT_FOUND, PLAT_PORT_FAULT_MISSING, PLAT_PORT_FAULT_MISSING},
+        {ERROR_SEM_TIMEOUT, PLAT_PORT_FAULT_OTHER, PLAT_PORT_FAULT_OTHER},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(WinErrName(c.code));
+        SetLastError(c.code);
+        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_OPENING), c.open);
+        SetLastError(c.code);
+        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_TRANSFER), c.transfer);
     }
 }
 
