@@ -75,10 +75,11 @@ bool RunCheckOverlap(const Firmware &firmware, std::string &message)
                     if (RunRangesOverlap(r, q)) {
                         char text[512];
                         snprintf(text, sizeof text,
-                                 "ERROR:\n\nSegment #%d of image #%d (0x%lX~0x%lX) overlaps\n"
-                                 "segment #%d of image #%d (0x%lX~0x%lX)\n",
-                                 (int)j, (int)i, (unsigned long)r.start, (unsigned long)r.end,
-                                 (int)m, (int)k, (unsigned long)q.start, (unsigned long)q.end);
+                                 "ERROR:\n\nSegment #%d of image #%d (0x%llX~0x%llX) overlaps\n"
+                                 "segment #%d of image #%d (0x%llX~0x%llX)\n",
+                                 (int)j, (int)i, (unsigned long long)r.start,
+                                 (unsigned long long)r.end, (int)m, (int)k,
+                                 (unsigned long long)q.start, (unsigned long long)q.end);
                         message = text;
                         return false;
                     }
