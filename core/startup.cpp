@@ -59,6 +59,9 @@ static StartupResult startup_run(int cmdLineResult, StartupState &out)
     snprintf(prefix, sizeof prefix, "%s: ", startup_program_name);
     if (!LogOpen(out.logFileName, startup_console_nothing, prefix, true)) {
         fprintf(stderr, "%s: LogOpen() failed\n", startup_program_name);
+        // What stderr shows, for a desktop program that has none in view.
+        out.errorText =
+            TextFormat("%s\n%s: LogOpen() failed", LogOpenFailure(), startup_program_name);
         return STARTUP_END;
     }
     Log("-------------------- Start: --------------------");

@@ -10,8 +10,8 @@
 
 enum StartupResult {
     STARTUP_OK = 0,
-    // LogOpen failed; "%s: LogOpen() failed\n" is on stderr. End without
-    // showing anything more.
+    // LogOpen failed; "%s: LogOpen() failed\n" is on stderr, after the
+    // reason. errorText holds both lines for a desktop program to show.
     STARTUP_END = 1,
     // A failure the caller shows (error box, or stderr): errorText.
     STARTUP_ERROR = 2,
