@@ -6,8 +6,12 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -60,6 +64,50 @@ TEST(SioPort, OpenSettingsAndFailures)
     EXPECT_EQ(SioGetError(nullptr, 0), -1);
     EXPECT_EQ(SioOpen("/dev/null", 115200, 50), nullptr);
     EXPECT_TRUE(startsWith(SioErrStr(), "tcgetattr(): ")) << SioErrStr();
+}
+
+// The adapter's event character, in a fake sysfs folder found by the
+// device's numbers: set to the line feed while the port is open, cleared on
+// close; a device without the attribute, or one that refuses the write,
+// opens all the same.
+TEST(SioPort, EventCharacterWhereTheDriverOffersIt)
+{
+    namespace fs = std::filesystem;
+    PtyPair pty;
+    struct stat st;
+    ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
+    char root[] = "/tmp/mirdel-sysfs-XXXXXX";
+    ASSERT_NE(mkdtemp(root), nullptr);
+    fs::path attr = fs::path(root) / "dev/char" /
+                    (std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev))) /
+                    "device/event_char";
+    auto text = [&] {
+        std::stringstream s;
+        s << std::ifstream(attr).rdbuf();
+        return fs::is_regular_file(attr) ? s.str() : "(none)";
+    };
+    const struct {
+        const char *kind, *open, *closed;
+    } cases[] = {{"ftdi_sio", "266\n", "0\n"},
+                 {"none", "(none)", "(none)"},
+                 {"refusing", "(none)", "(none)"}};
+    PlatSerialSetSysfsRoot(root);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.kind);
+        fs::remove_all(attr.parent_path());
+        fs::create_directories(attr.parent_path());
+        if (c.kind == std::string("ftdi_sio"))
+            std::ofstream(attr) << "999\n";
+        if (c.kind == std::string("refusing"))
+            fs::create_directory(attr);
+        SioPort *port = SioOpen(pty.path.c_str(), 115200, 50);
+        ASSERT_NE(port, nullptr) << SioErrStr();
+        EXPECT_EQ(text(), c.open);
+        SioClose(port);
+        EXPECT_EQ(text(), c.closed);
+    }
+    PlatSerialSetSysfsRoot(nullptr);
+    fs::remove_all(root);
 }
 
 TEST(SioPort, OpenIsExclusive)
