@@ -97,22 +97,6 @@ TEST(MainWindow, ProgramStartsShowsItsWindowAndEnds)
     DeleteFileA(log.c_str());
 }
 
-// A log that cannot be opened is told in a box as well as on stderr: started
-// from the Start menu, the program has no stderr in view.
-TEST(MainWindow, LogThatCannotBeOpened)
-{
-    std::string text;
-    WhenDialog([&](HWND box) {
-        text = WinBoxText(box);
-        EXPECT_EQ(WinBoxIcon(box), UINT(MB_ICONSTOP));
-        EndDialog(box, IDOK);
-    });
-    EXPECT_EQ(theApp.InitInstance("mirdel.exe -l Z:\\nonexistent\\run.log"), 1);
-    EXPECT_TRUE(WinAllDialogsSeen());
-    EXPECT_EQ(text.rfind("LogOpen(): Z:\\nonexistent\\run.log: ", 0), 0u) << text;
-    EXPECT_TRUE(text.ends_with("\nmirdel: LogOpen() failed")) << text;
-}
-
 // Help without its files: two error boxes in turn; Upload without a
 // command-line file: the file dialog (cancelled: no message); a file that
 // cannot be analysed, from the command line (on every click of Upload) or

