@@ -20,8 +20,9 @@ namespace
 const DWORD SERIAL_QUEUE_SIZE = 4096;
 // Every line of the peer ends with a line feed. As the event character, it
 // makes a USB adapter that holds short replies for its latency timer (16 ms
-// on FTDI's driver) hand them over at once; the FTDI driver takes the DCB's
-// EvtChar to its chip when the event mask asks for it (EV_RXFLAG). Other
+// on FTDI's driver) hand them over at once. FTDI's driver passes the DCB's
+// EvtChar on to its chip; the event mask asks for EV_RXFLAG as well, in case
+// the driver enables the character only then (a real adapter tells). Other
 // drivers only report the event, which the wait takes as a received byte.
 const char SERIAL_EVENT_CHAR = '\n';
 const DWORD SERIAL_EVENTS = EV_RXCHAR | EV_RXFLAG;
