@@ -11,15 +11,16 @@
 #include "support/version.h"
 
 static const CliCommand cli_commands[] = {
-    {"info", "[--map] FILE", "analyse a firmware file and show its properties, images and segments", CliInfoHelp, CliInfo},
+    {"info", "[--map] FILE", "analyse a firmware file and show its properties, images and segments",
+     CliInfoHelp, CliInfo},
     {"upload", "--port NAME [--no-verify] [--backup DIR] [--yes] [-l LOGFILE] FILE",
      "upload a firmware file to the instrument and verify it", CliUploadHelp, CliUpload},
     {"verify", "--port NAME... [--json] [-l LOGFILE] FILE",
      "compare the instrument's flash with a firmware file", CliVerifyHelp, CliVerify},
     {"read", "--port NAME --address A --length N [--binary] [-o FILE]",
      "read a flash range into a file", CliReadHelp, CliRead},
-    {"ports", "", "list the serial ports, with driver and USB adapter details", CliPortsHelp,
-     CliPorts},
+    {"ports", "[--json]", "list the serial ports, with driver and USB adapter details",
+     CliPortsHelp, CliPorts},
     {"sample", "FILE", "write a sample firmware file to try an upload with", CliSampleHelp,
      CliSample},
 };

@@ -2,6 +2,7 @@
 // progress groups are drawn as bars on a terminal and as plain lines
 // otherwise; Ctrl-C is the Stop button.
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "cli/cli.h"
@@ -64,8 +65,16 @@ const char CliPortsHelp[] =
     "gives the name, the driver and, for a USB adapter, its vendor and product\n"
     "ids, names and serial number; an indented line below gives the link that\n"
     "keeps naming the same adapter whatever name it gets when plugged in\n"
-    "(/dev/serial/by-id/...): --port takes either. Exit status 2 when the\n"
-    "system's list cannot be read.\n";
+    "(/dev/serial/by-id/...): --port takes either. For an FTDI adapter a\n"
+    "further line gives its latency timer (how long it holds a short reply)\n"
+    "and, where it is above 1 ms, how to lower it. Exit status 2 when the\n"
+    "system's list cannot be read.\n"
+    "\n"
+    "Options:\n"
+    "  --json   one JSON object per port and line instead: port, present,\n"
+    "           description, driver, usb_vendor_id, usb_product_id,\n"
+    "           manufacturer, product, serial_number, stable_link,\n"
+    "           latency_timer_ms, latency_advice (null where not known)\n";
 
 int CliUpload(int argc, char **argv)
 {
@@ -76,19 +85,29 @@ int CliUpload(int argc, char **argv)
 
 int CliPorts(int argc, char **argv)
 {
-    if (argc > 0)
-        return CliUsageError("ports", "unexpected argument '%s'", argv[0]);
+    bool json = false;
+    for (int i = 0; i < argc; i++) {
+        if (std::strcmp(argv[i], "--json") == 0)
+            json = true;
+        else
+            return CliUsageError("ports", "unexpected argument '%s'", argv[i]);
+    }
     StartupState state;
     if (!StartupLoadPortList(state)) {
         std::fprintf(stderr, "%s\n", state.errorText.c_str());
         return CLI_EXIT_FAILED;
     }
     for (const std::string &name : state.ports) {
+        if (json) {
+            std::printf("%s\n", StartupPortJson(name).c_str());
+            continue;
+        }
         StartupPortAbout about = StartupDescribePort(name);
         const std::string &line = about.description;
         std::printf("%-10s %s\n", name.c_str(), line.empty() ? "not present" : line.c_str());
-        if (!about.stableLink.empty())
-            std::printf("%-10s %s\n", "", about.stableLink.c_str());
+        for (const std::string *more : {&about.stableLink, &about.latency})
+            if (!more->empty())
+                std::printf("%-10s %s\n", "", more->c_str());
     }
     return CliFinishOutput(CLI_EXIT_OK);
 }

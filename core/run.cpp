@@ -79,10 +79,11 @@ bool RunCheckOverlap(const Firmware &firmware, std::string &message)
                     if (RunRangesOverlap(r, q)) {
                         char text[512];
                         snprintf(text, sizeof text,
-                                 "ERROR:\n\nSegment #%d of image #%d (0x%lX~0x%lX) overlaps\n"
-                                 "segment #%d of image #%d (0x%lX~0x%lX)\n",
-                                 (int)j, (int)i, (unsigned long)r.start, (unsigned long)r.end,
-                                 (int)m, (int)k, (unsigned long)q.start, (unsigned long)q.end);
+                                 "ERROR:\n\nSegment #%d of image #%d (0x%llX~0x%llX) overlaps\n"
+                                 "segment #%d of image #%d (0x%llX~0x%llX)\n",
+                                 (int)j, (int)i, (unsigned long long)r.start,
+                                 (unsigned long long)r.end, (int)m, (int)k,
+                                 (unsigned long long)q.start, (unsigned long long)q.end);
                         message = text;
                         return false;
                     }
@@ -159,7 +160,8 @@ SioPort *RunOpenPort(const std::string &portName, std::string &portError)
     SioPort *port = SioOpen(path.c_str(), RUN_BAUD_RATE, run_port_timeout);
     if (port)
         return port;
-    PlatPortFault fault = PlatPortLastFault(); // before anything else can change it
+    // Before anything else can change the system's error.
+    PlatPortFault fault = PlatPortLastFault(PLAT_PORT_OPENING);
     Log("%s(): ::SioOpen(): %s", "CDownloadDlg::SioOpen", SioErrStr());
     portError = SioErrStr();
     // The Win32 device prefix means nothing to the user. POSIX paths have
@@ -655,7 +657,6 @@ UploadResult UploadRun::RunUpload(SioPort *port)
     errorText.clear();
     deviceLost = false;
     backupFile.clear();
-    PlatSetLastError(0); // a lost device is told by this run's own failure
     mismatch = false;
     RunProgress progress(firmware_, view_, stopRequested_);
     if (options_.job == RUN_JOB_READ)
@@ -690,7 +691,7 @@ UploadResult UploadRun::RunUpload(SioPort *port)
 
     // Every job can lose its device, and each says so.
     if (result == UPLOAD_FAILED && errorCode == MDL_ERR_LOCAL)
-        deviceLost = PlatPortLastFault() == PLAT_PORT_FAULT_MISSING;
+        deviceLost = SioDeviceLost();
     progress_ = nullptr;
     view_.RunFinished(result);
     return result;

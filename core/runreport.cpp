@@ -235,7 +235,7 @@ static std::string run_record_end(RunRecord &r, bool ran, UploadResult result, i
     // never ran wrote nothing.
     if (ran || r.job != RUN_JOB_READ) {
         std::error_code ec;
-        uintmax_t size = std::filesystem::file_size(r.filePath, ec);
+        uintmax_t size = std::filesystem::file_size(ScanFsPath(r.filePath), ec);
         r.fileSize = ec ? 0 : (uint64_t)size;
         std::string error;
         if (!Sha256File(r.filePath.c_str(), r.fileSha256, error))

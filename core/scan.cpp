@@ -92,11 +92,19 @@ int ScanPercent(uint64_t position, uint64_t size)
     return percent > 100 ? 100 : static_cast<int>(percent);
 }
 
+std::filesystem::path ScanFsPath(const std::string &name)
+{
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
 std::string ScanAbsolutePath(const std::string &path)
 {
     std::error_code ec;
-    std::filesystem::path full = std::filesystem::absolute(path, ec);
-    return ec ? path : full.lexically_normal().string();
+    std::filesystem::path full = std::filesystem::absolute(ScanFsPath(path), ec);
+    if (ec)
+        return path;
+    std::u8string text = full.lexically_normal().u8string();
+    return std::string(text.begin(), text.end());
 }
 
 void ScanSplitPath(const std::string &path, std::string *fileName, std::string *location)

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <string>
 
 struct Firmware;
@@ -57,6 +58,12 @@ int ScanFirmwareFile(const char *path, Firmware *firmware, ScanFileInfo *info, s
 // of a file named relative to the working folder is known; the path itself
 // when the working folder cannot be told.
 std::string ScanAbsolutePath(const std::string &path);
+
+// A file name as std::filesystem takes it. Narrow names are UTF-8 on every
+// system (on Windows the programs' manifests make UTF-8 the ANSI code
+// page); the library reads them so only from char8_t, and otherwise byte by
+// byte on Windows.
+std::filesystem::path ScanFsPath(const std::string &name);
 
 // Splits a path at its last "\", failing that its last "/".
 void ScanSplitPath(const std::string &path, std::string *fileName, std::string *location);

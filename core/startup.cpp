@@ -5,6 +5,7 @@
 #include "core/textfmt.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
+#include "support/json.h"
 #include "support/winerr.h"
 #include "support/log.h"
 #include "support/version.h"
@@ -81,6 +82,9 @@ static StartupResult startup_run(int cmdLineResult, StartupState &out)
     snprintf(prefix, sizeof prefix, "%s: ", startup_program_name);
     if (!LogOpen(out.logFileName, startup_console_nothing, prefix, true)) {
         fprintf(stderr, "%s: LogOpen() failed\n", startup_program_name);
+        // What stderr shows, for a desktop program that has none in view.
+        out.errorText =
+            TextFormat("%s\n%s: LogOpen() failed", LogOpenFailure(), startup_program_name);
         return STARTUP_END;
     }
     Log("-------------------- Start: --------------------");
@@ -146,11 +150,50 @@ static std::string startup_port_description(const PlatPortDetails &d)
     return text;
 }
 
+static bool startup_latency_high(const PlatPortDetails &d)
+{
+    return d.latencyTimerMs > 1;
+}
+
 StartupPortAbout StartupDescribePort(const std::string &name)
 {
     PlatPortDetails details;
     PlatDescribePort(name, details);
-    return {startup_port_description(details), details.stablePath};
+    std::string latency;
+    if (details.present && details.latencyTimerMs >= 0) {
+        latency = TextFormat(STARTUP_LATENCY_FORMAT, details.latencyTimerMs);
+        if (startup_latency_high(details))
+            latency += "; " STARTUP_LATENCY_ADVICE;
+    }
+    return {startup_port_description(details), details.stablePath, latency};
+}
+
+std::string StartupPortJson(const std::string &name)
+{
+    PlatPortDetails d;
+    PlatDescribePort(name, d);
+    JsonObject o;
+    o.Add("port", name).Add("present", d.present);
+    auto text = [&o](const char *key, const std::string &value) {
+        if (value.empty())
+            o.AddNull(key);
+        else
+            o.Add(key, value);
+    };
+    text("description", startup_port_description(d));
+    text("driver", d.driver);
+    text("usb_vendor_id", d.usbVendorId);
+    text("usb_product_id", d.usbProductId);
+    text("manufacturer", d.manufacturer);
+    text("product", d.product);
+    text("serial_number", d.serialNumber);
+    text("stable_link", d.stablePath);
+    if (d.present && d.latencyTimerMs >= 0)
+        o.Add("latency_timer_ms", d.latencyTimerMs);
+    else
+        o.AddNull("latency_timer_ms");
+    text("latency_advice", d.present && startup_latency_high(d) ? STARTUP_LATENCY_ADVICE : "");
+    return o.Text();
 }
 
 std::vector<StartupPortItem> StartupPortBoxItems(const std::vector<std::string> &ports)
@@ -164,8 +207,9 @@ std::vector<StartupPortItem> StartupPortBoxItems(const std::vector<std::string> 
         // What the system knows of a port, to tell two adapters apart.
         StartupPortAbout about = StartupDescribePort(name);
         std::string tip = about.description;
-        if (!about.stableLink.empty())
-            tip += (tip.empty() ? "" : "\n") + about.stableLink;
+        for (const std::string *line : {&about.stableLink, &about.latency})
+            if (!line->empty())
+                tip += (tip.empty() ? "" : "\n") + *line;
         items.push_back({name, tip});
     }
     return items;

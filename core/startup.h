@@ -10,8 +10,8 @@
 
 enum StartupResult {
     STARTUP_OK = 0,
-    // LogOpen failed; "%s: LogOpen() failed\n" is on stderr. End without
-    // showing anything more.
+    // LogOpen failed; "%s: LogOpen() failed\n" is on stderr, after the
+    // reason. errorText holds both lines for a desktop program to show.
     STARTUP_END = 1,
     // A failure the caller shows (error box, or stderr): errorText.
     STARTUP_ERROR = 2,
@@ -57,20 +57,44 @@ StartupResult StartupInitFromText(const char *commandLine, StartupState &out);
 // "<call>():\n\n<system error text>".
 bool StartupLoadPortList(StartupState &out);
 
+// An FTDI adapter holds a short reply for its latency timer (16 ms unless
+// lowered) unless it sees the event character, which Mirdel sets where the
+// driver lets it; above 1 ms the advice says how to lower it.
+#define STARTUP_LATENCY_FORMAT "latency timer %d ms"
+#ifdef _WIN32
+#define STARTUP_LATENCY_ADVICE                                                                     \
+    "lower it to 1 ms in Device Manager: the port's Properties, Port Settings, Advanced..., "      \
+    "Latency Timer (msec)"
+#else
+#define STARTUP_LATENCY_ADVICE                                                                     \
+    "Mirdel asks for 1 ms while it has the port; for every program, enable the udev rule "         \
+    "60-mirdel-ftdi.rules (see the manual)"
+#endif
+
 // What is said of a port: its description line, from what the system knows
 // of it ("ftdi_sio, USB 0403:6001 FTDI FT232R USB UART, serial A10K1234";
-// empty when the system does not have the port), and the link
+// empty when the system does not have the port), the link
 // that keeps naming the same adapter whatever name it gets when plugged in
-// (empty when there is none).
+// (empty when there is none), and an FTDI adapter's latency timer with the
+// advice where it is high ("latency timer 16 ms; lower it ..."; empty when
+// not known).
 struct StartupPortAbout {
     std::string description;
     std::string stableLink;
+    std::string latency;
 };
 StartupPortAbout StartupDescribePort(const std::string &name);
 
+// The same as one JSON object without its line end, every part on its own
+// key ("port", "present", "description", "driver", "usb_vendor_id",
+// "usb_product_id", "manufacturer", "product", "serial_number",
+// "stable_link", "latency_timer_ms", "latency_advice"); what is not known
+// is null.
+std::string StartupPortJson(const std::string &name);
+
 // One item of a desktop program's port box: the name, and its tooltip, the
-// description with the stable link on a line of its own (either may be
-// missing).
+// description with the stable link and the latency timer on lines of their
+// own (any may be missing).
 struct StartupPortItem {
     std::string name;
     std::string tip;

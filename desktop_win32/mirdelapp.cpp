@@ -59,8 +59,11 @@ int CMirdelApp::InitInstance(const char *commandLine)
 {
     StartupState state;
     StartupResult result = StartupInitFromText(commandLine, state);
-    if (result == STARTUP_END)
+    if (result == STARTUP_END) {
+        // Started from the Start menu, no one sees stderr.
+        AppMessageBox(nullptr, state.errorText, MB_ICONSTOP);
         return 1;
+    }
     if (result == STARTUP_REFUSED) {
         // stderr is rarely seen from a desktop program: say it in a box too.
         AppMessageBox(nullptr, state.errorText, MB_ICONSTOP);

@@ -19,9 +19,10 @@ static int mdl_fail(const char **message, const char *text)
     return MDL_DECODE_ERROR;
 }
 
-static int mdl_fail_alloc(const char **message, unsigned long bytes)
+static int mdl_fail_alloc(const char **message, uint64_t bytes)
 {
-    std::snprintf(mdl_message, sizeof mdl_message, "Cannot allocate memory (%lu bytes)", bytes);
+    std::snprintf(mdl_message, sizeof mdl_message, "Cannot allocate memory (%llu bytes)",
+                  (unsigned long long)bytes);
     return mdl_fail(message, mdl_message);
 }
 
@@ -139,10 +140,10 @@ static int mdl_store_data(const char *line, int width, Firmware *fw, const char 
     if (static_cast<uint64_t>(segment->size) + static_cast<uint64_t>(n) > segment->capacity) {
         uint64_t capacity = static_cast<uint64_t>(segment->capacity) + MDL_DATA_STEP;
         if (capacity > UINT32_MAX)
-            return mdl_fail_alloc(message, static_cast<unsigned long>(capacity));
+            return mdl_fail_alloc(message, capacity);
         auto *data = static_cast<uint8_t *>(_mem_realloc(segment->data, static_cast<size_t>(capacity)));
         if (!data)
-            return mdl_fail_alloc(message, static_cast<unsigned long>(capacity));
+            return mdl_fail_alloc(message, capacity);
         segment->data = data;
         segment->capacity = static_cast<uint32_t>(capacity);
     }

@@ -12,9 +12,17 @@ enum PlatPortFault {
     PLAT_PORT_FAULT_MISSING = 3,   // no such device, or it went away
 };
 
-// Classifies the calling thread's last system error, as a failed open,
-// read or write of a serial device left it.
-PlatPortFault PlatPortLastFault(void);
+// When the error came: opening the device, or a read, write or wait on a
+// device already open. A USB serial driver answers a transfer with errors
+// that mean other things at the open once its adapter is unplugged.
+enum PlatPortStage {
+    PLAT_PORT_OPENING = 0,
+    PLAT_PORT_TRANSFER = 1,
+};
+
+// Classifies the calling thread's last system error, as a failed open (or
+// a failed read, write or wait of the open device) left it.
+PlatPortFault PlatPortLastFault(PlatPortStage stage);
 
 // Who may open the device at path. False when the system cannot tell.
 struct PlatPortAccess {

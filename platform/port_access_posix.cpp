@@ -9,7 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-PlatPortFault PlatPortLastFault(void)
+// The same errors mean the same at the open and in a transfer.
+PlatPortFault PlatPortLastFault(PlatPortStage)
 {
     switch (PlatGetLastErrno()) {
     case EBUSY: // flock() or TIOCEXCL: another program has it

@@ -30,6 +30,7 @@ struct PlatPortDetails {
     std::string product;
     std::string serialNumber;
     std::string stablePath; // a link that keeps naming this adapter (/dev/serial/by-id/...)
+    int latencyTimerMs = -1; // how long an FTDI adapter holds a short reply; -1: not known
 };
 
 // Fills details for a port name as PlatEnumSerialPorts gives it.

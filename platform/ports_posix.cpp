@@ -179,6 +179,11 @@ void PlatDescribePort(const std::string &name, PlatPortDetails &details)
     if (realpath((entry + "/device").c_str(), resolved) == nullptr || ports_is_placeholder(entry))
         return;
     details.present = true;
+    // ftdi_sio's own attribute; other drivers have none.
+    std::string latency = ports_read_line(entry + "/device/latency_timer");
+    if (!latency.empty() && latency.find_first_not_of("0123456789") == std::string::npos &&
+        latency.size() < 6)
+        details.latencyTimerMs = atoi(latency.c_str());
 
     // Up from the device: the first driver that is not the serial core's
     // own port layer, and the USB device with its ids and strings.

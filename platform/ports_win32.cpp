@@ -96,7 +96,9 @@ std::string ports_device_text(HDEVINFO set, SP_DEVINFO_DATA &info, DWORD propert
     return buffer; // of a list, its first entry: the most specific id
 }
 
-std::string ports_device_name(HDEVINFO set, SP_DEVINFO_DATA &info)
+// The port's name, and the latency timer that FTDI's driver keeps beside it
+// (what Device Manager's Advanced port settings change).
+std::string ports_device_name(HDEVINFO set, SP_DEVINFO_DATA &info, int *latencyMs = nullptr)
 {
     HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
     if (key == INVALID_HANDLE_VALUE)
@@ -104,6 +106,12 @@ std::string ports_device_name(HDEVINFO set, SP_DEVINFO_DATA &info)
     char name[256];
     DWORD size = sizeof name - 1, type = 0;
     LONG rc = RegQueryValueExA(key, "PortName", nullptr, &type, (BYTE *)name, &size);
+    DWORD latency = 0, latencySize = sizeof latency, latencyType = 0;
+    if (latencyMs &&
+        RegQueryValueExA(key, "LatencyTimer", nullptr, &latencyType, (BYTE *)&latency,
+                         &latencySize) == ERROR_SUCCESS &&
+        latencyType == REG_DWORD && latency <= 255)
+        *latencyMs = (int)latency;
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS || type != REG_SZ)
         return "";
@@ -131,9 +139,11 @@ bool ports_find(const GUID &guid, DWORD flags, const std::string &name, PlatPort
     SP_DEVINFO_DATA info;
     info.cbSize = sizeof info;
     for (DWORD i = 0; !found && SetupDiEnumDeviceInfo(set, i, &info); i++) {
-        if (_stricmp(ports_device_name(set, info).c_str(), name.c_str()) != 0)
+        int latencyMs = -1;
+        if (_stricmp(ports_device_name(set, info, &latencyMs).c_str(), name.c_str()) != 0)
             continue;
         found = true;
+        details.latencyTimerMs = latencyMs;
         details.present = true;
         details.driver = ports_device_text(set, info, SPDRP_SERVICE);
         details.manufacturer = ports_device_text(set, info, SPDRP_MFG);

@@ -24,14 +24,24 @@ bool PlatSerialBaudSupported(uint32_t baudRate);
 // Opens the device exclusively (a second opener is refused with
 // ERROR_ACCESS_DENIED) and sets it to baudRate, 8 data bits, no parity, one
 // stop bit, no flow control, DTR and RTS on. Bytes queued before the open are
-// dropped. Where the driver takes it, the port is set to low latency until
-// PlatSerialClose gives back its previous flags. Returns 1 with *device set,
-// or -1.
+// dropped. Where the driver takes them, the port is set to low latency and
+// the line feed becomes the adapter's event character (a USB adapter then
+// hands over every line at once), until PlatSerialClose gives back what the
+// port had. Returns 1 with *device set, or -1.
 int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **device,
                    const char **failedCall);
 
 // Releases the device; null is allowed.
 void PlatSerialClose(PlatSerialDevice *device);
+
+// Where the devices' attributes are looked for (POSIX: the sysfs root,
+// "/sys"; null or "" restores it; Windows has none). Tests and benchmarks
+// lay out their own.
+void PlatSerialSetSysfsRoot(const char *root);
+
+// The system's own handle of the open device (Windows: its HANDLE; POSIX:
+// the descriptor), for tests that read the line's settings back.
+intptr_t PlatSerialSystemHandle(PlatSerialDevice *device);
 
 // Takes up to length queued bytes at once; *count is 0 when nothing is
 // queued. A device that has hung up fails with an I/O error. Returns 1, -1,

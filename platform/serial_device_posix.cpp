@@ -7,12 +7,17 @@
 #include "platform/syserr.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -23,6 +28,7 @@ struct PlatSerialDevice {
     bool alarm;                // the last wait saw a hang-up or a line failure
     bool restoreFlags;         // the open set low latency: give back serialFlags on close
     int serialFlags;           // the driver's flags before the open
+    bool restoreEventChar;     // the open set the event character: clear it on close
 };
 
 const char PLAT_SERIAL_READ_CALL[] = "read";
@@ -106,6 +112,60 @@ void restoreLowLatency(PlatSerialDevice *dev)
     ioctl(dev->fd, TIOCSSERIAL, &ss);
 }
 
+std::string serialSysfsRoot = "/sys";
+
+// An attribute of the device in sysfs, found by the device's numbers so
+// that every name of it (a /dev/serial/by-id link) leads there; "" for a
+// file that is no character device.
+std::string sysfsAttribute(int fd, const char *name)
+{
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return "";
+    char path[64];
+    snprintf(path, sizeof path, "/dev/char/%u:%u/device/", major(st.st_rdev), minor(st.st_rdev));
+    return serialSysfsRoot + path + name;
+}
+
+// False when the attribute is missing, may not be written, or refuses the
+// value (sysfs tells that at the write).
+bool writeAttribute(const std::string &path, const char *value)
+{
+    if (path.empty())
+        return false;
+    int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    size_t n = strlen(value);
+    bool ok = write(fd, value, n) == (ssize_t)n;
+    close(fd);
+    return ok;
+}
+
+// Every line of the peer ends with a line feed; as the event character it
+// makes an FTDI adapter hand over each line at once instead of after its
+// latency timer (1 ms at low latency, 16 ms otherwise). ftdi_sio offers it
+// as the attribute event_char (bit 8 enables the character in the low 8
+// bits), which only root may write unless a udev rule lets the group
+// dialout (the manual's 60-mirdel-ftdi.rules). The attribute cannot be
+// read; the driver's open resets the chip, which clears the event
+// character, so the close gives it back cleared. Only a speed-up: a port
+// without it, or that refuses it, stays as it was.
+const char EVENT_CHAR_LINE_FEED[] = "266\n";
+const char EVENT_CHAR_OFF[] = "0\n";
+
+void setEventChar(PlatSerialDevice *dev)
+{
+    dev->restoreEventChar =
+        writeAttribute(sysfsAttribute(dev->fd, "event_char"), EVENT_CHAR_LINE_FEED);
+}
+
+void restoreEventChar(PlatSerialDevice *dev)
+{
+    if (dev->restoreEventChar)
+        writeAttribute(sysfsAttribute(dev->fd, "event_char"), EVENT_CHAR_OFF);
+}
+
 void closeFd(int fd)
 {
     // The exclusive mode belongs to the tty, not to this descriptor: leave
@@ -115,6 +175,11 @@ void closeFd(int fd)
 }
 
 } // namespace
+
+void PlatSerialSetSysfsRoot(const char *root)
+{
+    serialSysfsRoot = (root != nullptr && root[0] != '\0') ? root : "/sys";
+}
 
 bool PlatSerialBaudSupported(uint32_t baudRate)
 {
@@ -201,6 +266,7 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
         // leaves nothing to report.
         dev->canCountErrors = ioctl(fd, TIOCGICOUNT, &dev->ic) == 0;
         setLowLatency(dev);
+        setEventChar(dev);
         *device = dev;
         return 1;
     }
@@ -215,9 +281,15 @@ void PlatSerialClose(PlatSerialDevice *device)
 {
     if (!device)
         return;
+    restoreEventChar(device);
     restoreLowLatency(device);
     closeFd(device->fd);
     _mem_free(device);
+}
+
+intptr_t PlatSerialSystemHandle(PlatSerialDevice *device)
+{
+    return device->fd;
 }
 
 int PlatSerialRead(PlatSerialDevice *device, void *buffer, size_t length, size_t *count)

@@ -18,6 +18,14 @@ namespace
 {
 
 const DWORD SERIAL_QUEUE_SIZE = 4096;
+// Every line of the peer ends with a line feed. As the event character, it
+// makes a USB adapter that holds short replies for its latency timer (16 ms
+// on FTDI's driver) hand them over at once. FTDI's driver passes the DCB's
+// EvtChar on to its chip; the event mask asks for EV_RXFLAG as well, in case
+// the driver enables the character only then (a real adapter tells). Other
+// drivers only report the event, which the wait takes as a received byte.
+const char SERIAL_EVENT_CHAR = '\n';
+const DWORD SERIAL_EVENTS = EV_RXCHAR | EV_RXFLAG;
 const DWORD SERIAL_WRITE_CONSTANT_MS = 1000;
 // Cancelled operations normally end at once; a device that does not end
 // them keeps its record rather than have the system write into freed memory.
@@ -114,6 +122,8 @@ int serial_wait_for_overlapped(PlatSerialDevice *dev, DWORD *count, int32_t time
 
 } // namespace
 
+void PlatSerialSetSysfsRoot(const char *) {}
+
 bool PlatSerialBaudSupported(uint32_t baudRate)
 {
     // Any rate goes into the line settings; the driver refuses what it
@@ -165,6 +175,7 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     // A line error ends every pending read and write until it is cleared.
     dcb.fAbortOnError = TRUE;
+    dcb.EvtChar = SERIAL_EVENT_CHAR;
     if (!SetCommState(handle, &dcb)) {
         call = "SetCommState()";
         goto failed;
@@ -181,7 +192,7 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
         call = "SetCommTimeouts()";
         goto failed;
     }
-    if (!SetCommMask(handle, EV_RXCHAR)) {
+    if (!SetCommMask(handle, SERIAL_EVENTS)) {
         call = "SetCommMask()";
         goto failed;
     }
@@ -227,6 +238,11 @@ void PlatSerialClose(PlatSerialDevice *device)
     serial_release(device->handle, device->ov.hEvent);
     if (release)
         _mem_free(device);
+}
+
+intptr_t PlatSerialSystemHandle(PlatSerialDevice *device)
+{
+    return (intptr_t)device->handle;
 }
 
 // An operation of this kind still pending from an earlier call: hand over
@@ -324,7 +340,7 @@ int PlatSerialWait(PlatSerialDevice *device, int direction, int32_t timeout,
             device->eventMask = 0;
             ResetEvent(device->ov.hEvent);
             if (WaitCommEvent(device->handle, &device->eventMask, &device->ov)) {
-                if (device->eventMask & EV_RXCHAR)
+                if (device->eventMask & SERIAL_EVENTS)
                     return 1;
                 fresh();
                 continue;
@@ -335,7 +351,7 @@ int PlatSerialWait(PlatSerialDevice *device, int direction, int32_t timeout,
         }
         DWORD n = 0;
         int r = serial_wait_for_overlapped(device, &n, wait, failedCall);
-        if (r == 1 && (device->eventMask & EV_RXCHAR))
+        if (r == 1 && (device->eventMask & SERIAL_EVENTS))
             return 1;
         if (r == 1) {
             fresh();

@@ -3,6 +3,7 @@
 #include "serial/sio.h"
 
 #include "platform/memalloc.h"
+#include "platform/port_access.h"
 #include "support/winerr.h"
 #include "serial/sio_internal.h"
 #include "support/log.h"
@@ -20,6 +21,8 @@ SioPort sioPort;
 
 int sioErrorCode;
 char sioErrorText[SIO_ERROR_TEXT_SIZE];
+// The last failure was the device's own and says it went away.
+bool sioDeviceLost;
 
 // Set at program start and never reset by SioOpen: a read that filled its
 // request leaves it set, since more may be waiting in the driver.
@@ -53,6 +56,15 @@ int sio_no_device(const SioPort *port, const char *operation)
     return -1;
 }
 
+// A failure of the device itself, as call left it: told from the system's
+// error before the text is made (making it may change that error).
+void sio_device_failed(const char *call)
+{
+    bool lost = PlatPortLastFault(PLAT_PORT_TRANSFER) == PLAT_PORT_FAULT_MISSING;
+    sio_set_error(-1, "%s: %s", call, WinLastErrStr());
+    sioDeviceLost = lost;
+}
+
 int sio_open_device(SioPort *port)
 {
     if (!PlatSerialBaudSupported(port->baudRate)) {
@@ -63,7 +75,7 @@ int sio_open_device(SioPort *port)
     const char *call = nullptr;
     if (PlatSerialOpen(port->deviceName, port->baudRate, &port->device, &call) != 1) {
         port->device = nullptr;
-        sio_set_error(-1, "%s: %s", call ? call : port->deviceName, WinLastErrStr());
+        sio_device_failed(call ? call : port->deviceName);
         return -1;
     }
     port->rxBuffer = (char *)_mem_calloc(SIO_RX_BUFFER_SIZE);
@@ -98,7 +110,7 @@ int sio_wait_for_ready(SioPort *port, int direction, int32_t timeout)
     if (r == 1)
         return 1;
     if (r < 0) {
-        sio_set_error(-1, "%s: %s", call, WinLastErrStr());
+        sio_device_failed(call);
         return -1;
     }
     sio_close_device(port);
@@ -113,7 +125,7 @@ void sio_check_line_errors(SioPort *port)
     const char *call = "ioctl()";
     int r = PlatSerialLineErrors(port->device, &status, &call);
     if (r < 0)
-        sio_set_error(-1, "%s: %s", call, WinLastErrStr());
+        sio_device_failed(call);
     else if (r > 0)
         sio_line_error_report(&status);
 }
@@ -130,6 +142,7 @@ void sio_set_error(int code, const char *fmt, ...)
     va_end(ap);
     memcpy(sioErrorText, text, sizeof text);
     sioErrorCode = code;
+    sioDeviceLost = false;
 }
 
 void sio_line_error_report(const PlatSerialLineStatus *status)
@@ -156,6 +169,7 @@ SioPort *SioOpen(const char *deviceName, uint32_t baudRate, int32_t defaultTimeo
     if (sioPort.deviceName)
         SioClose(&sioPort);
     sioPort = SioPort{};
+    sioDeviceLost = false; // a device found again is not lost
     sioPort.deviceName = _mem_strdup(deviceName);
     if (!sioPort.deviceName) {
         sio_set_error(-1, "_mem_strdup() failed !");
@@ -202,8 +216,10 @@ int SioRead(SioPort *port, void *buffer, uint32_t length, int32_t timeout)
                 continue;
             }
             if (rr != 1) {
-                sio_set_error(-1, "%s(%lu): %s", PLAT_SERIAL_READ_CALL, (unsigned long)length,
-                              WinLastErrStr());
+                char call[32];
+                snprintf(call, sizeof call, "%s(%lu)", PLAT_SERIAL_READ_CALL,
+                         (unsigned long)length);
+                sio_device_failed(call);
                 return -1;
             }
             if (got > 0)
@@ -239,7 +255,7 @@ int SioWrite(SioPort *port, const void *data, uint32_t length, int32_t timeout)
         size_t n = 0;
         const char *call = "write()";
         if (PlatSerialWrite(port->device, bytes + done, length - done, &n, &call) != 1) {
-            sio_set_error(-1, "%s: %s", call, WinLastErrStr());
+            sio_device_failed(call);
             return -1;
         }
         done += (uint32_t)n;
@@ -269,6 +285,11 @@ int SioGetError(char *dest, size_t size)
 const char *SioErrStr(void)
 {
     return sioErrorText;
+}
+
+bool SioDeviceLost(void)
+{
+    return sioDeviceLost;
 }
 
 bool SioReadFirst(void)

@@ -52,6 +52,9 @@ int SioWrite(SioPort *port, const void *data, uint32_t length, int32_t timeout);
 // peer.
 int SioGetError(char *dest, size_t size);
 const char *SioErrStr(void);
+// True when the last failure since SioOpen was the device's own and says
+// that it went away (an unplugged USB adapter), whatever code it had.
+bool SioDeviceLost(void);
 
 // Sends text and a line feed; with waitAck, waits for the acknowledgement,
 // sending the message again as long as the peer asks for a retry. Returns 1

@@ -77,7 +77,8 @@ void sio_soh_to_lf(char *text)
 int SioMsgRecv(SioPort *port, char *buffer, size_t size, bool ack, int32_t timeout)
 {
     if (!port || !buffer || size < 2) {
-        sio_set_error(-1, "SioMsgRecv(): no port or a buffer of %lu bytes !", (unsigned long)size);
+        sio_set_error(-1, "SioMsgRecv(): no port or a buffer of %llu bytes !",
+                      (unsigned long long)size);
         return -1;
     }
     size_t stored = 0;
@@ -109,7 +110,8 @@ int SioMsgSend(SioPort *port, const char *text, bool waitAck, int32_t timeout)
     }
     size_t length = strlen(text);
     if (length >= INT32_MAX) {
-        sio_set_error(-1, "SioMsgSend(): message of %lu bytes too long !", (unsigned long)length);
+        sio_set_error(-1, "SioMsgSend(): message of %llu bytes too long !",
+                      (unsigned long long)length);
         return -1;
     }
     int32_t total = (int32_t)length + 1;

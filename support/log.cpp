@@ -37,6 +37,9 @@ std::atomic<int32_t> log_depth{0};
 
 FILE *(*log_opener)(const char *, const char *) = fopen;
 
+// Why the last LogOpen failed, as its log line tells it; empty after a success.
+char log_open_failure[LOG_SUBST_SIZE];
+
 // Past the end of the conversion that starts at p (a '%').
 const char *log_conv_end(const char *p)
 {
@@ -201,6 +204,11 @@ bool LogClose(void)
     return ok;
 }
 
+const char *LogOpenFailure(void)
+{
+    return log_open_failure;
+}
+
 bool LogOpen(const char *fileName, LogCallback callback, const char *prefix, bool flushAfterMessage)
 {
     LogClose();
@@ -211,12 +219,17 @@ bool LogOpen(const char *fileName, LogCallback callback, const char *prefix, boo
         if (!file && errno == ESPIPE)
             file = log_opener(fileName, "w");
         if (!file) {
-            Log("%s(): %s: %m", "LogOpen", fileName);
+            int err = errno;
+            snprintf(log_open_failure, sizeof log_open_failure, "%s(): %s: %s", "LogOpen", fileName,
+                     ErrnoStr(err));
+            Log("%s", log_open_failure);
+            errno = err;
             return false;
         }
         log_state.file = file;
     }
 
+    log_open_failure[0] = '\0';
     log_state.callback = callback;
     log_state.flush = flushAfterMessage;
     log_state.prefix = _mem_strdup(prefix);

@@ -16,6 +16,9 @@ enum {
 // No printf format attribute: %W is ours and the compiler would refuse it.
 bool LogOpen(const char *fileName, LogCallback callback, const char *prefix, bool flushAfterMessage);
 bool LogClose(void);
+// Why the last LogOpen failed ("LogOpen(): NAME: reason", as it was logged);
+// empty after a success.
+const char *LogOpenFailure(void);
 void vLogX(int flags, const char *fmt, va_list ap);
 void Log(const char *fmt, ...);
 void LogConsole(const char *fmt, ...);

@@ -40,6 +40,7 @@ TEST(PortDetails, DriverUsbIdsAndStableLink)
     Write(usb / "product", "FT232R USB UART");
     Write(usb / "serial", "A10K1234");
     Link(usb / "1-2:1.0/ttyUSB0/driver", root / "bus/usb-serial/drivers/ftdi_sio");
+    Write(usb / "1-2:1.0/ttyUSB0/latency_timer", "16");
     Link(tty / "ttyUSB0/device", usb / "1-2:1.0/ttyUSB0");
     Link(root / "by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0", "../../ttyUSB0");
     // A modem-class adapter whose maker is not repeated, and has no serial.
@@ -65,21 +66,31 @@ TEST(PortDetails, DriverUsbIdsAndStableLink)
     const struct {
         const char *name;
         const char *about;
-        std::string stable;
+        std::string stable, latency;
     } cases[] = {
         {"ttyUSB0", "ftdi_sio, USB 0403:6001 FTDI FT232R USB UART, serial A10K1234",
-         (root / "by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0").string()},
-        {"ttyACM0", "cdc_acm, USB 2341:0043 Arduino Uno", ""},
-        {"ttyS0", "serial", ""},
-        {"ttyS1", "", ""}, // the UART type is unknown: no port
-        {"ttyS9", "", ""},
+         (root / "by-id/usb-FTDI_FT232R_USB_UART_A10K1234-if00-port0").string(),
+         "latency timer 16 ms; " STARTUP_LATENCY_ADVICE},
+        {"ttyACM0", "cdc_acm, USB 2341:0043 Arduino Uno", "", ""},
+        {"ttyS0", "serial", "", ""},
+        {"ttyS1", "", "", ""}, // the UART type is unknown: no port
+        {"ttyS9", "", "", ""},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         StartupPortAbout about = StartupDescribePort(c.name);
         EXPECT_EQ(about.description, c.about);
         EXPECT_EQ(about.stableLink, c.stable);
+        EXPECT_EQ(about.latency, c.latency);
     }
+    // What the text tells, as JSON.
+    EXPECT_EQ(StartupPortJson("ttyUSB0"),
+              R"({"port":"ttyUSB0","present":true,"description":")" + std::string(cases[0].about) +
+                  R"(","driver":"ftdi_sio","usb_vendor_id":"0403","usb_product_id":"6001",)"
+                  R"("manufacturer":"FTDI","product":"FT232R USB UART","serial_number":"A10K1234",)"
+                  R"("stable_link":")" +
+                  cases[0].stable +
+                  R"(","latency_timer_ms":16,"latency_advice":")" STARTUP_LATENCY_ADVICE R"("})");
     PlatSetPortListRoot(nullptr);
     PlatSetPortLinkDir(nullptr);
     fs::remove_all(root);

@@ -152,6 +152,7 @@ TEST(Startup, Failures)
     std::string err = GetCapturedStderr();
     EXPECT_NE(err.find("LogOpen(): " + bad + ": "), std::string::npos) << err;
     EXPECT_TRUE(err.ends_with("\nmirdel: LogOpen() failed\n")) << err;
+    EXPECT_EQ(st.errorText + "\n", err); // for a desktop program's box
 
     Words many = {"/usr/bin/mirdel", "-l", sys.root + "/refused.log"};
     many.resize(21, "-v");

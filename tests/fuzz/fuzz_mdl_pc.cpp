@@ -53,7 +53,7 @@ bool OnProgress(int event, void *context, uint32_t a, uint32_t b, const char *li
 {
     (void)a;
     Progress *p = static_cast<Progress *>(context);
-    FUZZ_CHECK(event >= EV_UPLOAD_START && event <= EV_FLASH_DONE);
+    FUZZ_CHECK(event >= EV_UPLOAD_START && event <= EV_UPDATE_BUSY);
     if (event == EV_UPLOAD_PROGRESS)
         FUZZ_CHECK(line != nullptr && b > 0);
     if (event == EV_VERIFY_PROGRESS) {
@@ -64,7 +64,8 @@ bool OnProgress(int event, void *context, uint32_t a, uint32_t b, const char *li
         if (p->area >= 0)
             FUZZ_CHECK(p->verifyBytes <= static_cast<uint64_t>(p->area));
     }
-    if (event != EV_UPLOAD_PROGRESS && event != EV_VERIFY_PROGRESS && event != EV_VERIFY_RETRY)
+    if (event != EV_UPLOAD_PROGRESS && event != EV_VERIFY_PROGRESS && event != EV_VERIFY_RETRY &&
+        event != EV_SEND_RETRY && event != EV_UPDATE_BUSY)
         return true;
     return p->stopAt == 0 || ++p->asked < p->stopAt;
 }

@@ -6,8 +6,12 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <thread>
@@ -34,8 +38,22 @@ long msSince(steady_clock::time_point start)
 TEST(SioPort, OpenSettingsAndFailures)
 {
     PtyPair pty;
+    // The device as ftdi_sio would offer it, in a fake sysfs folder found
+    // by its numbers: the line feed is its event character while it is open.
+    struct stat st;
+    char root[] = "/tmp/mirdel-sysfs-XXXXXX";
+    ASSERT_TRUE(stat(pty.path.c_str(), &st) == 0 && mkdtemp(root));
+    std::string dir = std::string(root) + "/dev/char/" + std::to_string(major(st.st_rdev)) + ":" +
+                      std::to_string(minor(st.st_rdev)) + "/device";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/event_char") << "999\n";
+    auto eventChar = [&] {
+        return (std::stringstream() << std::ifstream(dir + "/event_char").rdbuf()).str();
+    };
+    PlatSerialSetSysfsRoot(root);
     SioPort *port = SioOpen(pty.path.c_str(), 115200, 50);
     ASSERT_NE(port, nullptr) << SioErrStr();
+    EXPECT_EQ(eventChar(), "266\n");
     termios tio;
     ASSERT_EQ(tcgetattr(pty.slave, &tio), 0);
     EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL),
@@ -51,6 +69,9 @@ TEST(SioPort, OpenSettingsAndFailures)
     EXPECT_EQ(SioWrite(port, "x\ny\r", 4, 200), 4);
     EXPECT_EQ(pty.receive(), "x\ny\r");
     SioClose(port);
+    EXPECT_EQ(eventChar(), "0\n"); // cleared, as the driver's open leaves it
+    PlatSerialSetSysfsRoot(nullptr);
+    std::filesystem::remove_all(root);
 
     EXPECT_EQ(SioOpen(pty.path.c_str(), 12345, 50), nullptr);
     EXPECT_TRUE(startsWith(SioErrStr(), pty.path + ": 12345 ")) << SioErrStr();

@@ -7,6 +7,7 @@
 #include "platform/filestat.h"
 #include "platform/process.h"
 #include "platform/locale.h"
+#include "platform/port_access.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
 #include "support/winerr.h"
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace
@@ -231,6 +233,24 @@ TEST(Win32PortIds, UsbIdsAndSerialNumber)
         EXPECT_EQ(d.usbVendorId, c.vendor);
         EXPECT_EQ(d.usbProductId, c.product);
         EXPECT_EQ(d.serialNumber, c.serial);
+    }
+}
+
+// The same code can mean another program at the open and an unplugged
+// adapter once the port is held.
+TEST(Win32PortFault, OpenAndTransferColumns)
+{
+    const PlatPortFault use = PLAT_PORT_FAULT_IN_USE, gone = PLAT_PORT_FAULT_MISSING,
+                        other = PLAT_PORT_FAULT_OTHER;
+    const std::tuple<DWORD, PlatPortFault, PlatPortFault> cases[] = {
+        {ERROR_ACCESS_DENIED, use, gone}, {ERROR_SHARING_VIOLATION, use, other},
+        {ERROR_GEN_FAILURE, other, gone}, {ERROR_OPERATION_ABORTED, other, gone},
+        {ERROR_BAD_COMMAND, gone, gone},  {ERROR_DEVICE_NOT_CONNECTED, gone, gone}};
+    for (auto [code, open, transfer] : cases) {
+        SetLastError(code);
+        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_OPENING), open) << WinErrName(code);
+        SetLastError(code);
+        EXPECT_EQ(PlatPortLastFault(PLAT_PORT_TRANSFER), transfer) << WinErrName(code);
     }
 }
 

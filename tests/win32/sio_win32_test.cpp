@@ -1,6 +1,9 @@
 // The serial port on the Win32 back end. The exchange runs against
 // mirdel-sim behind the COM port named by MIRDEL_TEST_COM, started with
 // "--fault handshake:2:silent" (scripts/test-windows does this).
+#include <windows.h>
+
+#include "platform/serial_device.h"
 #include "support/winerr.h"
 #include "serial/sio.h"
 
@@ -9,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -30,9 +34,26 @@ TEST(Win32Sio, ExchangeTimeOutAndReopen)
     if (!com || !*com)
         GTEST_SKIP() << "MIRDEL_TEST_COM names no simulator port";
     std::string path = std::string("\\\\.\\") + com;
+    DCB was{}, d{};
+    was.DCBlength = d.DCBlength = sizeof(DCB);
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    ASSERT_TRUE(GetCommState(h, &was) && CloseHandle(h)) << WinLastErrStr();
     SioPort *port = SioOpen(path.c_str(), 115200, 3000);
     ASSERT_NE(port, nullptr) << SioErrStr();
 
+    // The line read back: the link's settings and events, the rest as the
+    // driver had it. Wine keeps no event character (GetCommState gives 0
+    // whatever was set): EvtChar shows on Windows only.
+    DWORD mask = 0;
+    h = (HANDLE)PlatSerialSystemHandle(port->device);
+    ASSERT_TRUE(GetCommState(h, &d) && GetCommMask(h, &mask)) << WinLastErrStr();
+    EXPECT_EQ(std::vector<long long>({d.BaudRate, d.ByteSize, d.Parity, d.StopBits, d.fOutxCtsFlow,
+                                      d.fOutX, d.fInX, mask, d.fBinary, d.fNull, d.XonChar,
+                                      d.XoffChar, d.EofChar}),
+              std::vector<long long>({115200, 8, NOPARITY, ONESTOPBIT, FALSE, FALSE, FALSE,
+                                      EV_RXCHAR | EV_RXFLAG, was.fBinary, was.fNull, was.XonChar,
+                                      was.XoffChar, was.EofChar}));
     char none[4];
     EXPECT_EQ(SioRead(port, none, 0, 0), 0);
     EXPECT_EQ(SioMsgSend(port, ":DIAG:UPDATE", true, -2), 1) << SioErrStr();
