@@ -42,13 +42,9 @@ bool CliConfirm(const char *question, bool yes)
 
 bool CliPassChecks(const Firmware &firmware, bool yes)
 {
-    for (const RunCheck &check : RunUploadChecks(firmware)) {
-        if (check.kind == RUN_CHECK_REFUSE) {
+    return RunChecksPass(firmware, [yes](const RunCheck &check) {
+        if (check.kind == RUN_CHECK_REFUSE)
             std::fprintf(stderr, "%s", check.text.c_str());
-            return false;
-        }
-        if (!CliConfirm(check.text.c_str(), yes))
-            return false;
-    }
-    return true;
+        return check.kind == RUN_CHECK_ASK && CliConfirm(check.text.c_str(), yes);
+    });
 }

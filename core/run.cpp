@@ -125,6 +125,14 @@ std::vector<RunCheck> RunUploadChecks(const Firmware &firmware)
     return checks;
 }
 
+bool RunChecksPass(const Firmware &firmware, const std::function<bool(const RunCheck &)> &tell)
+{
+    for (const RunCheck &check : RunUploadChecks(firmware))
+        if (!tell(check) || check.kind == RUN_CHECK_REFUSE)
+            return false;
+    return true;
+}
+
 bool RunAddPortName(std::vector<std::string> &ports, const std::string &name)
 {
     for (const std::string &p : ports)
@@ -775,4 +783,38 @@ void RunLogOutcome(UploadResult result, const std::string &errorText)
         Log("%s(): MIRDEL_ERROR: %s", "CDownloadDlg::OnMirdelDone", errorText.c_str());
     else if (result == UPLOAD_TIMEOUT)
         Log("%s(): MIRDEL_ERROR: %s", "CDownloadDlg::OnMirdelDone", "I/O timeout.");
+}
+
+std::unique_ptr<UploadRun> RunStartOn(const std::string &portName, const Firmware &firmware,
+                                      const std::string &filePath, RunView &view,
+                                      const RunOptions &options, std::string &failure)
+{
+    failure.clear();
+    std::string portError;
+    SioPort *port = RunOpenPort(portName, portError);
+    if (!port) {
+        failure = TextFormat(RUN_OPEN_FAILED_FORMAT, portError.c_str());
+        return nullptr;
+    }
+    auto run = std::make_unique<UploadRun>(firmware, filePath, view, options);
+    if (!run->Start(port))
+        return nullptr;
+    return run;
+}
+
+RunOutcome RunEnd(std::unique_ptr<UploadRun> &run, UploadResult result)
+{
+    int errorCode = -1;
+    std::string errorText;
+    bool deviceLost = false;
+    if (run) {
+        // The worker's report is its last contact; it ends right after.
+        run->Join();
+        errorCode = run->errorCode;
+        errorText = run->errorText;
+        deviceLost = run->deviceLost;
+        run.reset();
+    }
+    RunLogOutcome(result, errorText);
+    return RunOutcomeText(result, errorCode, errorText, deviceLost);
 }

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -130,6 +132,10 @@ struct RunCheck {
 // then RUN_EXCEEDS_QUESTION when RunExceedsFlash, then
 // RUN_NO_DATA_QUESTION when RunHoldsNoData. Empty: nothing to tell.
 std::vector<RunCheck> RunUploadChecks(const Firmware &firmware);
+// Meets RunUploadChecks through tell, in order: a refusal is told (its
+// answer does not matter) and ends them, a question lets them go on only
+// when tell answers true. True when the run may start.
+bool RunChecksPass(const Firmware &firmware, const std::function<bool(const RunCheck &)> &tell);
 // The port box rule: a name not in ports (compared ignoring case) is
 // appended. Returns true when it was appended (the box is to be refilled).
 bool RunAddPortName(std::vector<std::string> &ports, const std::string &name);
@@ -354,3 +360,15 @@ RunOutcome RunJobOutcomeText(RunJob job, UploadResult result, int errorCode,
 // After the message: the log line of a failed or timed-out run, with its
 // reason (nothing for the others).
 void RunLogOutcome(UploadResult result, const std::string &errorText);
+
+// A dialog's Start once the checks have passed: opens the port and starts
+// the run on it. Null when the port could not be opened (failure holds the
+// text of the box to show) or the worker could not start (logged; failure
+// empty).
+std::unique_ptr<UploadRun> RunStartOn(const std::string &portName, const Firmware &firmware,
+                                      const std::string &filePath, RunView &view,
+                                      const RunOptions &options, std::string &failure);
+// A dialog's end of a run, once the worker has reported result: waits for
+// the worker and closes the port, logs the outcome and gives the box to
+// show (RUN_ICON_NONE: none). run is null afterwards.
+RunOutcome RunEnd(std::unique_ptr<UploadRun> &run, UploadResult result);

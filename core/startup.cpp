@@ -2,6 +2,7 @@
 
 #include "core/cmdline.h"
 #include "core/getopt.h"
+#include "core/run.h"
 #include "core/textfmt.h"
 #include "platform/ports.h"
 #include "platform/syserr.h"
@@ -128,6 +129,17 @@ bool StartupLoadPortList(StartupState &out)
         if (TextCompareNoCase(name, fixed[0]) != 0 && TextCompareNoCase(name, fixed[1]) != 0)
             out.ports.push_back(name);
     }
+    return true;
+}
+
+bool StartupReloadPorts(const std::vector<std::string> &typed, std::vector<std::string> &ports)
+{
+    StartupState state;
+    if (!StartupLoadPortList(state))
+        return false;
+    for (const std::string &name : typed)
+        RunAddPortName(state.ports, name);
+    ports = state.ports;
     return true;
 }
 

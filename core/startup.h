@@ -56,6 +56,10 @@ StartupResult StartupInitFromText(const char *commandLine, StartupState &out);
 // serial ports in its order. On failure false with out.errorText set to
 // "<call>():\n\n<system error text>".
 bool StartupLoadPortList(StartupState &out);
+// The port list again once the system's ports changed: StartupLoadPortList's,
+// then the names the user typed in that it lacks. False when the list could
+// not be had (ports left as they were).
+bool StartupReloadPorts(const std::vector<std::string> &typed, std::vector<std::string> &ports);
 
 // An FTDI adapter holds a short reply for its latency timer (16 ms unless
 // lowered) unless it sees the event character, which Mirdel sets where the

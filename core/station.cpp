@@ -284,3 +284,65 @@ int Station::Run(StationView &view)
     }
     return RunWorstStatus(statuses);
 }
+
+bool StationChecksPass(const StationJob &job, const std::function<bool(const RunCheck &)> &tell)
+{
+    std::string message;
+    if (!StationCheckJob(job, message)) {
+        tell({RUN_CHECK_REFUSE, message});
+        return false;
+    }
+    return job.options.job != RUN_JOB_UPLOAD || RunChecksPass(*job.firmware, tell);
+}
+
+StationRun::StationRun(const StationJob &job, std::function<void()> wake,
+                       std::function<void(int)> done)
+    : station_(job), wake_(std::move(wake)), copy_(station_.Ports())
+{
+    thread_ = std::thread([this, done = std::move(done)] { done(station_.Run(*this)); });
+}
+
+StationRun::~StationRun()
+{
+    if (thread_.joinable()) {
+        station_.RequestStop();
+        thread_.join();
+    }
+}
+
+void StationRun::Changed()
+{
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        copy_ = station_.Ports();
+        stopRequested_ = station_.StopRequested();
+    }
+    if (!woken_.exchange(true))
+        wake_();
+}
+
+std::vector<StationRow> StationRun::Rows()
+{
+    woken_.store(false);
+    std::vector<StationPort> ports;
+    bool stopRequested;
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        ports = copy_;
+        stopRequested = stopRequested_;
+    }
+    std::vector<StationRow> rows;
+    RunClock::time_point now = RunClock::now();
+    for (const StationPort &port : ports)
+        rows.push_back(StationRowOf(port, stopRequested, now));
+    return rows;
+}
+
+void StationRun::Finish()
+{
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard<std::mutex> hold(lock_);
+    copy_ = station_.Ports();
+    stopRequested_ = station_.StopRequested();
+}

@@ -8,9 +8,12 @@
 
 #include <condition_variable>
 #include <cstdio>
+#include <atomic>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/runreport.h"
@@ -135,3 +138,49 @@ RunIcon StationStatusIcon(int exitStatus);
 // "3 succeeded, 1 failed": the ports by outcome, in that order with
 // "stopped" between, the empty counts left out.
 std::string StationSummary(const std::vector<StationPort> &ports);
+
+// Before a station starts, through tell (as RunChecksPass): StationCheckJob's
+// refusal, then for an upload the firmware's checks, asked once for all
+// ports. True when the station may start.
+bool StationChecksPass(const StationJob &job, const std::function<bool(const RunCheck &)> &tell);
+
+// A station run for a window. The station runs on a thread of its own;
+// wake is called there when the rows changed (at least every
+// STATION_ROWS_TICK_MS while a run goes, for the elapsed times), once until
+// the window has taken them with Rows, and done with the exit status as that
+// thread's last step. The rest is for the window's thread.
+#define STATION_ROWS_TICK_MS 500
+class StationRun : private StationView
+{
+  public:
+    StationRun(const StationJob &job, std::function<void()> wake, std::function<void(int)> done);
+    ~StationRun(); // a run still going is stopped and waited for
+    StationRun(const StationRun &) = delete;
+    StationRun &operator=(const StationRun &) = delete;
+
+    void RequestStop() { station_.RequestStop(); }
+    bool StopRequested() { return station_.StopRequested(); }
+    // What each port's row shows now.
+    std::vector<StationRow> Rows();
+    // Once done was called: waits for the thread; Rows and Summary are
+    // then final.
+    void Finish();
+    std::string Summary() const { return StationSummary(station_.Ports()); }
+
+  private:
+    void Begin() override { Changed(); }
+    void PortLine(size_t, const std::string &, const std::string &) override {}
+    void StopPassed(const std::vector<std::string> &) override { Changed(); }
+    void PortEnded(size_t, const std::string &) override { Changed(); }
+    int TickDelay() override { return STATION_ROWS_TICK_MS; }
+    void Tick() override { Changed(); }
+    void Changed();
+
+    Station station_;
+    std::function<void()> wake_;
+    std::thread thread_;
+    std::mutex lock_; // guards the copy for the window
+    std::vector<StationPort> copy_;
+    bool stopRequested_ = false;
+    std::atomic<bool> woken_{false}; // a wake is on its way to the window
+};

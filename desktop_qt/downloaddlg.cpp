@@ -481,22 +481,17 @@ void CDownloadDlg::OnStart()
     if (!AppUploadChecksPass(this, firmware))
         return;
 
-    SioPort *port = RunOpenPort(name, portError);
-    if (!port) {
-        AppMessageBox(this, TextFormat(RUN_OPEN_FAILED_FORMAT, portError.c_str()), APP_ICON_STOP);
-        return;
-    }
-
     // The worker's reports are drawn by this thread after this function,
     // so the running state below is in place before the worker shows
     // anything.
-    RunView &view = events_;
     RunOptions options;
     options.verify = verify_->isChecked();
     options.file = fileStamp;
-    run_ = std::make_unique<UploadRun>(firmware, filePath, view, options);
-    if (!run_->Start(port)) {
-        run_.reset();
+    std::string failure;
+    run_ = RunStartOn(name, firmware, filePath, events_, options, failure);
+    if (!run_) {
+        if (!failure.empty())
+            AppMessageBox(this, failure, APP_ICON_STOP);
         return;
     }
     EnterRunning();
@@ -557,30 +552,13 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
     animation_->Stop();
     animation_->Seek(0);
 
-    int errorCode = -1;
-    std::string errorText;
-    bool deviceLost = false;
-    if (run_) {
-        // The worker's report is its last contact; it ends right after.
-        run_->Join();
-        errorCode = run_->errorCode;
-        errorText = run_->errorText;
-        deviceLost = run_->deviceLost;
-        run_.reset();
-    }
+    RunOutcome outcome = RunEnd(run_, result);
     if (busyCursor_) {
         QGuiApplication::restoreOverrideCursor();
         busyCursor_ = false;
     }
-
-    RunOutcome outcome = RunOutcomeText(result, errorCode, errorText, deviceLost);
-    if (outcome.icon != RUN_ICON_NONE) {
-        AppIcon icon = outcome.icon == RUN_ICON_INFORMATION   ? APP_ICON_INFORMATION
-                       : outcome.icon == RUN_ICON_EXCLAMATION ? APP_ICON_EXCLAMATION
-                                                              : APP_ICON_STOP;
-        AppMessageBox(this, outcome.text, icon);
-    }
-    RunLogOutcome(result, errorText);
+    if (outcome.icon != RUN_ICON_NONE)
+        AppMessageBox(this, outcome.text, AppIconOf(outcome.icon));
 
     RestoreIdle();
     if (result == UPLOAD_OK)

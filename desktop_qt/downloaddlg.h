@@ -63,7 +63,6 @@ class CDownloadDlg : public QDialog
     uint64_t fileSize = 0;
     RunFileStamp fileStamp; // what the analysis read
     std::string savedTitle;
-    std::string portError;
 
   public slots:
     void reject() override;

@@ -44,17 +44,25 @@ AppAnswer AppMessageBox(QWidget *parent, const std::string &text, AppIcon icon, 
     return answer == QMessageBox::Yes ? APP_ANSWER_YES : APP_ANSWER_NO;
 }
 
+AppIcon AppIconOf(RunIcon icon)
+{
+    return icon == RUN_ICON_INFORMATION   ? APP_ICON_INFORMATION
+           : icon == RUN_ICON_EXCLAMATION ? APP_ICON_EXCLAMATION
+                                          : APP_ICON_STOP;
+}
+
+bool AppTellCheck(QWidget *parent, const RunCheck &check)
+{
+    if (check.kind == RUN_CHECK_REFUSE) {
+        AppMessageBox(parent, check.text, APP_ICON_STOP);
+        return false;
+    }
+    return AppMessageBox(parent, check.text, APP_ICON_STOP, APP_BUTTONS_YES_NO) == APP_ANSWER_YES;
+}
+
 bool AppUploadChecksPass(QWidget *parent, const Firmware &firmware)
 {
-    for (const RunCheck &check : RunUploadChecks(firmware)) {
-        if (check.kind == RUN_CHECK_REFUSE) {
-            AppMessageBox(parent, check.text, APP_ICON_STOP);
-            return false;
-        }
-        if (AppMessageBox(parent, check.text, APP_ICON_STOP, APP_BUTTONS_YES_NO) != APP_ANSWER_YES)
-            return false;
-    }
-    return true;
+    return RunChecksPass(firmware, [parent](const RunCheck &c) { return AppTellCheck(parent, c); });
 }
 
 namespace
@@ -97,13 +105,7 @@ void AppFollowPorts(QObject *window, std::function<void()> onChange)
 
 bool AppReloadPorts()
 {
-    StartupState state;
-    if (!StartupLoadPortList(state))
-        return false;
-    for (const std::string &name : theApp.typedPorts)
-        RunAddPortName(state.ports, name);
-    theApp.ports = state.ports;
-    return true;
+    return StartupReloadPorts(theApp.typedPorts, theApp.ports);
 }
 
 bool AppAddTypedPort(const std::string &name)

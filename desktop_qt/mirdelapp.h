@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/run.h"
+
 class QObject;
 class QWidget;
-struct Firmware;
 
 #define APP_DISPLAY_NAME "Mirdel"
 
@@ -70,6 +71,11 @@ using AppMessageHook = std::function<AppAnswer(const AppMessage &)>;
 // real boxes.
 void AppSetMessageBoxHook(AppMessageHook hook);
 
+// The box of an outcome's icon (not RUN_ICON_NONE).
+AppIcon AppIconOf(RunIcon icon);
+// One check before a run in a box: a refusal is shown, a question asked
+// (No by default); true on Yes.
+bool AppTellCheck(QWidget *parent, const RunCheck &check);
 // The checks before an upload (RunUploadChecks), asked in boxes; true when
 // the run may start.
 bool AppUploadChecksPass(QWidget *parent, const Firmware &firmware);

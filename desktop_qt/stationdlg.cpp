@@ -35,7 +35,6 @@ namespace
 enum { COL_PORT, COL_DESCRIPTION, COL_PHASE, COL_BAR, COL_PERCENT, COL_ELAPSED, COL_OUTCOME };
 // The station wakes the window this often while nothing happens, so that
 // the elapsed times go on.
-#define STATIONDLG_TICK_MS 500
 #define STATIONDLG_OPEN_WAIT_MS 3000
 
 QIcon stationdlg_icon(QStyle *style, RunIcon icon)
@@ -76,33 +75,6 @@ void CStationDlg::SetDefaultProgram(const std::string &path)
 {
     stationdlg_default_program = path;
 }
-
-// Runs on the station's thread: copies the ports after every wake-up and
-// queues one wake-up of the window until it has taken the copy.
-class CStationDlg::View : public StationView
-{
-  public:
-    explicit View(CStationDlg &dlg) : dlg_(dlg) {}
-    void Begin() override { Changed(); }
-    void PortLine(size_t, const std::string &, const std::string &) override {}
-    void StopPassed(const std::vector<std::string> &) override { Changed(); }
-    void PortEnded(size_t, const std::string &) override { Changed(); }
-    int TickDelay() override { return STATIONDLG_TICK_MS; }
-    void Tick() override { Changed(); }
-
-  private:
-    void Changed()
-    {
-        {
-            std::lock_guard<std::mutex> hold(dlg_.lock_);
-            dlg_.news_ = dlg_.station_->Ports();
-            dlg_.stopRequested_ = dlg_.station_->StopRequested();
-        }
-        if (!dlg_.posted_.exchange(true))
-            QMetaObject::invokeMethod(&dlg_, &CStationDlg::DrawRows, Qt::QueuedConnection);
-    }
-    CStationDlg &dlg_;
-};
 
 CStationDlg::CStationDlg(QWidget *parent) : QDialog(parent)
 {
@@ -246,11 +218,8 @@ CStationDlg::CStationDlg(QWidget *parent) : QDialog(parent)
 
 CStationDlg::~CStationDlg()
 {
-    // Only with a run going when torn down from outside: stop and wait.
-    if (station_) {
-        station_->RequestStop();
-        worker_.join();
-    }
+    // Only with a run going when torn down from outside: stopped and waited for.
+    station_.reset();
 }
 
 void CStationDlg::Choose(const std::vector<std::string> &ports, const std::string &resultsFile)
@@ -419,12 +388,7 @@ void CStationDlg::OnStart()
         job.backupDir = QFile::encodeName(backupDir_->text()).toStdString();
     job.resultsFile = QFile::encodeName(results_->text()).toStdString();
     job.ports = CheckedPorts();
-    std::string message;
-    if (!StationCheckJob(job, message)) {
-        AppMessageBox(this, message, APP_ICON_STOP);
-        return;
-    }
-    if (upload && !AppUploadChecksPass(this, file_->firmware))
+    if (!StationChecksPass(job, [this](const RunCheck &c) { return AppTellCheck(this, c); }))
         return;
 
     rows_->clear();
@@ -443,15 +407,14 @@ void CStationDlg::OnStart()
     summaryIcon_->clear();
     stop_->setText(RUN_BUTTON_STOP);
 
-    station_ = std::make_unique<Station>(job);
-    view_ = std::make_unique<View>(*this);
-    news_ = station_->Ports();
+    station_ = std::make_unique<StationRun>(
+        job,
+        [this] { QMetaObject::invokeMethod(this, &CStationDlg::DrawRows, Qt::QueuedConnection); },
+        [this](int status) {
+            QMetaObject::invokeMethod(
+                this, [this, status] { OnDone(status); }, Qt::QueuedConnection);
+        });
     DrawRows();
-    worker_ = std::thread([this] {
-        int status = station_->Run(*view_);
-        QMetaObject::invokeMethod(
-            this, [this, status] { OnDone(status); }, Qt::QueuedConnection);
-    });
     EnableControls();
     start_->setDefault(false);
     stop_->setDefault(true);
@@ -490,18 +453,11 @@ void CStationDlg::closeEvent(QCloseEvent *event)
 
 void CStationDlg::DrawRows()
 {
-    posted_.store(false);
-    std::vector<StationPort> ports;
-    bool stopRequested;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        ports = news_;
-        stopRequested = stopRequested_;
-    }
-    RunClock::time_point now = RunClock::now();
-    for (size_t i = 0; i < ports.size() && i < static_cast<size_t>(rows_->topLevelItemCount());
-         i++) {
-        StationRow row = StationRowOf(ports[i], stopRequested, now);
+    if (!station_)
+        return;
+    std::vector<StationRow> rows = station_->Rows();
+    for (size_t i = 0; i < rows.size() && i < static_cast<size_t>(rows_->topLevelItemCount()); i++) {
+        const StationRow &row = rows[i];
         QTreeWidgetItem *item = rows_->topLevelItem(static_cast<int>(i));
         std::string outcome = row.note ? row.note : row.outcome;
         QString tip = stationdlg_q(outcome);
@@ -522,19 +478,13 @@ void CStationDlg::DrawRows()
 
 void CStationDlg::OnDone(int status)
 {
-    worker_.join(); // the queued end is the worker's last step
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        news_ = station_->Ports();
-        stopRequested_ = station_->StopRequested();
-    }
+    station_->Finish();
     DrawRows();
-    summary_->setText(stationdlg_q(StationSummary(station_->Ports())));
+    summary_->setText(stationdlg_q(station_->Summary()));
     int size = style()->pixelMetric(QStyle::PM_SmallIconSize);
     summaryIcon_->setPixmap(stationdlg_icon(style(), StationStatusIcon(status)).pixmap(size, size));
     summaryIcon_->setProperty("runIcon", static_cast<int>(StationStatusIcon(status)));
     station_.reset();
-    view_.reset();
     stop_->setText(RUN_BUTTON_STOP);
     EnableControls();
     stop_->setDefault(false);

@@ -1,17 +1,14 @@
 // The station window: one firmware file to several ports at once, one
 // child of the command-line tool per port (the core's Station). The station
-// runs on a worker thread; what it tells is copied there and the window is
-// woken by one queued call at a time, so that the window's thread never
+// runs on a thread of its own (the core's StationRun), which wakes the
+// window by one queued call at a time, so that the window's thread never
 // waits for the station.
 #pragma once
 
 #include <QDialog>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/station.h"
@@ -58,7 +55,6 @@ class CStationDlg : public QDialog
     void closeEvent(QCloseEvent *event) override;
 
   private:
-    class View;
     void OnBrowseFile();
     void OnBrowseFolder();
     void OnBrowseResults();
@@ -99,12 +95,5 @@ class CStationDlg : public QDialog
     QPushButton *stop_;
     QPushButton *close_;
 
-    std::unique_ptr<Station> station_;
-    std::unique_ptr<View> view_;
-    std::thread worker_;
-    // What the station's thread copied of its ports, for the window.
-    std::mutex lock_;
-    std::vector<StationPort> news_;
-    bool stopRequested_ = false;
-    std::atomic<bool> posted_{false}; // a DrawRows is on its way
+    std::unique_ptr<StationRun> station_;
 };

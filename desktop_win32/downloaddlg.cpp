@@ -470,23 +470,19 @@ void CDownloadDlg::OnStart()
     if (!AppUploadChecksPass(hwnd_, firmware))
         return;
 
-    SioPort *port = RunOpenPort(name, portError);
-    if (!port) {
-        AppMessageBox(hwnd_, TextFormat(RUN_OPEN_FAILED_FORMAT, portError.c_str()), MB_ICONSTOP);
-        return;
-    }
-
     // The worker's reports are drawn by this thread after this function,
     // so the running state below is in place before the worker shows
     // anything.
     RunOptions options;
     options.verify = IsDlgButtonChecked(hwnd_, IDC_VERIFY) == BST_CHECKED;
+    options.file = fileStamp;
     events_.SetStopPressed(false);
     wakeWindow_.store(hwnd_);
-    options.file = fileStamp;
-    run_ = std::make_unique<UploadRun>(firmware, filePath, events_, options);
-    if (!run_->Start(port)) {
-        run_.reset();
+    std::string failure;
+    run_ = RunStartOn(name, firmware, filePath, events_, options, failure);
+    if (!run_) {
+        if (!failure.empty())
+            AppMessageBox(hwnd_, failure, MB_ICONSTOP);
         return;
     }
     EnterRunning();
@@ -536,27 +532,10 @@ void CDownloadDlg::OnMirdelDone(UploadResult result)
     SendMessageA(animation, ACM_STOP, 0, 0);
     SendMessageA(animation, ACM_PLAY, 1, MAKELPARAM(0, 0)); // frame 0
 
-    int errorCode = -1;
-    std::string errorText;
-    bool deviceLost = false;
-    if (run_) {
-        // The worker's report is its last contact; it ends right after.
-        run_->Join();
-        errorCode = run_->errorCode;
-        errorText = run_->errorText;
-        deviceLost = run_->deviceLost;
-        run_.reset();
-    }
+    RunOutcome outcome = RunEnd(run_, result);
     busyCursor_ = false;
-
-    RunOutcome outcome = RunOutcomeText(result, errorCode, errorText, deviceLost);
-    if (outcome.icon != RUN_ICON_NONE) {
-        UINT icon = outcome.icon == RUN_ICON_INFORMATION   ? MB_ICONINFORMATION
-                    : outcome.icon == RUN_ICON_EXCLAMATION ? MB_ICONEXCLAMATION
-                                                           : MB_ICONSTOP;
-        AppMessageBox(hwnd_, outcome.text, icon);
-    }
-    RunLogOutcome(result, errorText);
+    if (outcome.icon != RUN_ICON_NONE)
+        AppMessageBox(hwnd_, outcome.text, AppIconOf(outcome.icon));
 
     RestoreIdle();
     if (result == UPLOAD_OK)

@@ -67,7 +67,6 @@ class CDownloadDlg
     uint64_t fileSize = 0;
     RunFileStamp fileStamp; // what the analysis read
     std::string savedTitle;
-    std::string portError;
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);

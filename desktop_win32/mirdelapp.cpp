@@ -15,17 +15,25 @@ int AppMessageBox(HWND parent, const std::string &text, UINT flags)
     return MessageBoxA(parent, text.c_str(), theApp.displayName.c_str(), flags);
 }
 
+UINT AppIconOf(RunIcon icon)
+{
+    return icon == RUN_ICON_INFORMATION   ? MB_ICONINFORMATION
+           : icon == RUN_ICON_EXCLAMATION ? MB_ICONEXCLAMATION
+                                          : MB_ICONSTOP;
+}
+
+bool AppTellCheck(HWND parent, const RunCheck &check)
+{
+    if (check.kind == RUN_CHECK_REFUSE) {
+        AppMessageBox(parent, check.text, MB_ICONSTOP);
+        return false;
+    }
+    return AppMessageBox(parent, check.text, MB_YESNO | MB_ICONSTOP | MB_DEFBUTTON2) == IDYES;
+}
+
 bool AppUploadChecksPass(HWND parent, const Firmware &firmware)
 {
-    for (const RunCheck &check : RunUploadChecks(firmware)) {
-        if (check.kind == RUN_CHECK_REFUSE) {
-            AppMessageBox(parent, check.text, MB_ICONSTOP);
-            return false;
-        }
-        if (AppMessageBox(parent, check.text, MB_YESNO | MB_ICONSTOP | MB_DEFBUTTON2) != IDYES)
-            return false;
-    }
-    return true;
+    return RunChecksPass(firmware, [parent](const RunCheck &c) { return AppTellCheck(parent, c); });
 }
 
 static void app_ports_changed(void *window)
@@ -40,13 +48,7 @@ PlatPortWatch *AppWatchPorts(HWND window)
 
 bool AppReloadPorts()
 {
-    StartupState state;
-    if (!StartupLoadPortList(state))
-        return false;
-    for (const std::string &name : theApp.typedPorts)
-        RunAddPortName(state.ports, name);
-    theApp.ports = state.ports;
-    return true;
+    return StartupReloadPorts(theApp.typedPorts, theApp.ports);
 }
 
 bool AppAddTypedPort(const std::string &name)

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/run.h"
+
 class CMirdelApp
 {
   public:
@@ -34,7 +36,11 @@ extern CMirdelApp theApp;
 // MB_ flags. Returns the button pressed (IDOK, IDYES, IDNO).
 int AppMessageBox(HWND parent, const std::string &text, UINT flags);
 
-struct Firmware;
+// The box flags of an outcome's icon (not RUN_ICON_NONE).
+UINT AppIconOf(RunIcon icon);
+// One check before a run in a box: a refusal is shown, a question asked
+// (No by default); true on Yes.
+bool AppTellCheck(HWND parent, const RunCheck &check);
 // The checks before an upload (RunUploadChecks), asked in boxes; true when
 // the run may start.
 bool AppUploadChecksPass(HWND parent, const Firmware &firmware);

@@ -26,7 +26,6 @@ const int kRowWidths[] = {40, 50, 75, 45, 18, 30, 80};
 const int kPortWidths[] = {40, 110};
 // The station wakes the window this often while nothing happens, so that
 // the elapsed times go on.
-#define STATIONDLG_TICK_MS 500
 #define STATIONDLG_OPEN_WAIT_MS 3000
 
 std::string stationdlg_string(UINT id)
@@ -75,33 +74,6 @@ LPCSTR stationdlg_icon(RunIcon icon)
 
 } // namespace
 
-// Runs on the station's thread: copies the ports after every wake-up and
-// posts one wake-up to the window until it has taken the copy.
-class CStationDlg::View : public StationView
-{
-  public:
-    explicit View(CStationDlg &dlg) : dlg_(dlg) {}
-    void Begin() override { Changed(); }
-    void PortLine(size_t, const std::string &, const std::string &) override {}
-    void StopPassed(const std::vector<std::string> &) override { Changed(); }
-    void PortEnded(size_t, const std::string &) override { Changed(); }
-    int TickDelay() override { return STATIONDLG_TICK_MS; }
-    void Tick() override { Changed(); }
-
-  private:
-    void Changed()
-    {
-        {
-            std::lock_guard<std::mutex> hold(dlg_.lock_);
-            dlg_.news_ = dlg_.station_->Ports();
-            dlg_.stopRequested_ = dlg_.station_->StopRequested();
-        }
-        if (!dlg_.posted_.exchange(true))
-            PostMessageA(dlg_.hwnd_, WM_STATION_EVENTS, 0, 0);
-    }
-    CStationDlg &dlg_;
-};
-
 CStationDlg::CStationDlg(HWND parent) : parent_(parent)
 {
     std::string self = PlatSelfPath("mirdel.exe");
@@ -110,11 +82,8 @@ CStationDlg::CStationDlg(HWND parent) : parent_(parent)
 
 CStationDlg::~CStationDlg()
 {
-    // Only with a run going when torn down from outside: stop and wait.
-    if (station_) {
-        station_->RequestStop();
-        worker_.join();
-    }
+    // Only with a run going when torn down from outside: stopped and waited for.
+    station_.reset();
     if (icons_)
         ImageList_Destroy(icons_);
 }
@@ -170,7 +139,6 @@ INT_PTR CStationDlg::Dispatch(UINT msg, WPARAM wp, LPARAM lp)
         SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, OnNotify(reinterpret_cast<NMHDR *>(lp)));
         return TRUE;
     case WM_STATION_EVENTS:
-        posted_.store(false);
         DrawRows();
         return TRUE;
     case WM_STATION_DONE:
@@ -492,12 +460,7 @@ void CStationDlg::OnStart()
         job.backupDir = Text(IDC_ST_BACKUP_DIR);
     job.resultsFile = Text(IDC_ST_RESULTS);
     job.ports = CheckedPorts();
-    std::string message;
-    if (!StationCheckJob(job, message)) {
-        AppMessageBox(hwnd_, message, MB_ICONSTOP);
-        return;
-    }
-    if (upload && !AppUploadChecksPass(hwnd_, file_->firmware))
+    if (!StationChecksPass(job, [this](const RunCheck &c) { return AppTellCheck(hwnd_, c); }))
         return;
 
     HWND rows = Item(IDC_ST_ROWS);
@@ -512,13 +475,12 @@ void CStationDlg::OnStart()
     SendDlgItemMessageA(hwnd_, IDC_ST_SUMMARY_ICON, STM_SETICON, 0, 0);
     SetDlgItemTextA(hwnd_, IDC_ST_STOP, RUN_BUTTON_STOP);
 
-    station_ = std::make_unique<Station>(job);
-    view_ = std::make_unique<View>(*this);
-    news_ = station_->Ports();
-    worker_ = std::thread([this] {
-        int status = station_->Run(*view_);
-        PostMessageA(hwnd_, WM_STATION_DONE, static_cast<WPARAM>(status), 0);
-    });
+    HWND hwnd = hwnd_;
+    station_ = std::make_unique<StationRun>(
+        job, [hwnd] { PostMessageA(hwnd, WM_STATION_EVENTS, 0, 0); },
+        [hwnd](int status) {
+            PostMessageA(hwnd, WM_STATION_DONE, static_cast<WPARAM>(status), 0);
+        });
     EnableControls();
     HWND stop = Item(IDC_ST_STOP);
     SendMessageA(hwnd_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(stop), TRUE);
@@ -537,17 +499,12 @@ void CStationDlg::OnStop()
 
 void CStationDlg::DrawRows()
 {
-    std::vector<StationPort> ports;
-    bool stopRequested;
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        ports = news_;
-        stopRequested = stopRequested_;
-    }
+    if (!station_)
+        return;
+    std::vector<StationRow> now = station_->Rows();
     HWND list = Item(IDC_ST_ROWS);
-    RunClock::time_point now = RunClock::now();
-    for (size_t i = 0; i < ports.size() && i < rows_.size(); i++) {
-        StationRow row = StationRowOf(ports[i], stopRequested, now);
+    for (size_t i = 0; i < now.size() && i < rows_.size(); i++) {
+        const StationRow &row = now[i];
         int item = static_cast<int>(i);
         std::string outcome = row.note ? row.note : row.outcome;
         std::replace(outcome.begin(), outcome.end(), '\n', ' ');
@@ -567,19 +524,14 @@ void CStationDlg::DrawRows()
 
 void CStationDlg::OnDone(int status)
 {
-    worker_.join(); // the posted end is the worker's last step
-    {
-        std::lock_guard<std::mutex> hold(lock_);
-        news_ = station_->Ports();
-    }
+    station_->Finish();
     DrawRows();
-    SetDlgItemTextA(hwnd_, IDC_ST_SUMMARY, StationSummary(station_->Ports()).c_str());
+    SetDlgItemTextA(hwnd_, IDC_ST_SUMMARY, station_->Summary().c_str());
     SendDlgItemMessageA(
         hwnd_, IDC_ST_SUMMARY_ICON, STM_SETICON,
         reinterpret_cast<WPARAM>(LoadIconA(nullptr, stationdlg_icon(StationStatusIcon(status)))),
         0);
     station_.reset();
-    view_.reset();
     SetDlgItemTextA(hwnd_, IDC_ST_STOP, RUN_BUTTON_STOP);
     EnableControls();
     HWND start = Item(IDC_ST_START);

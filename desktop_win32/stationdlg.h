@@ -1,18 +1,15 @@
 // The station window (dialog template 196): one firmware file to several
 // ports at once, one child of the command-line tool per port (the core's
-// Station). The station runs on a worker thread; what it tells is copied
-// there and the window is woken by one posted message at a time, so that
-// the window's thread never waits for the station.
+// Station). The station runs on a thread of its own (the core's
+// StationRun), which wakes the window by one posted message at a time, so
+// that the window's thread never waits for the station.
 #pragma once
 
 #include <windows.h>
 #include <commctrl.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/station.h"
@@ -54,7 +51,6 @@ class CStationDlg
     std::string program; // the command-line tool; by default beside this program
 
   private:
-    class View;
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
     INT_PTR Dispatch(UINT msg, WPARAM wp, LPARAM lp);
     BOOL OnInitDialog();
@@ -85,12 +81,5 @@ class CStationDlg
     bool filling_ = false; // the ports list is being refilled: its checks are ours
 
     std::vector<StationRow> rows_;
-    std::unique_ptr<Station> station_;
-    std::unique_ptr<View> view_;
-    std::thread worker_;
-    // What the station's thread copied of its ports, for the window.
-    std::mutex lock_;
-    std::vector<StationPort> news_;
-    bool stopRequested_ = false;
-    std::atomic<bool> posted_{false}; // a WM_STATION_EVENTS is on its way
+    std::unique_ptr<StationRun> station_;
 };
