@@ -1,7 +1,7 @@
 // The station window: one table of runs on the simulators that
-// scripts/test-windows links to COM ports (COM5, COM6 answer; COM8 refuses
-// every job; COM9 is none; COM10 vanishes during the upload; COM11
-// answers for the command line), the ports
+// scripts/test-windows links to COM ports (COM5, COM6 answer; COM7 writes
+// its flash slowly; COM8 refuses every job; COM9 is none; COM10 vanishes
+// during the upload; COM11 answers for the command line), the ports
 // that come and go, and the command line.
 #include <windows.h>
 #include <commctrl.h>
@@ -74,6 +74,7 @@ TEST(StationWindow, Runs)
         bool verifyOnly, backup;
         std::vector<Row> rows;
         std::string summary;
+        std::string stopIn = ""; // Stop once this port's flash writing is under way
     } cases[] = {
         {{"COM11", "COM5", "COM6", "COM8"},
          false,
@@ -102,6 +103,12 @@ TEST(StationWindow, Runs)
          // went, rather than an error: the instrument no longer answers.
          {{"COM5", 0, ok}, {"COM10", 3, "I/O timeout."}},
          "1 succeeded, 1 failed"},
+        {{"COM5", "COM7"},
+         false,
+         false,
+         {{"COM5", 0, ok}, {"COM7", 1, "Upload stopped by user."}},
+         "1 succeeded, 1 stopped",
+         "COM7"},
     };
     for (const auto &c : cases) {
         std::string file = fw;
@@ -130,8 +137,18 @@ TEST(StationWindow, Runs)
                 SendMessageA(w, WM_CLOSE, 0, 0); // refused during the run
                 EXPECT_TRUE(dlg.Running());
                 EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_ST_START)));
-                WinPump(90000, [&] { return !dlg.Running(); });
                 HWND list = GetDlgItem(w, IDC_ST_ROWS);
+                if (!c.stopIn.empty()) { // the others ended: the flash-writing note on that row
+                    size_t slow = Cell(list, 0, 0) == c.stopIn ? 0 : 1, other = 1 - slow;
+                    WinPump(30000, [&] {
+                        return dlg.RowTip(other).rfind(ok, 0) == 0 &&
+                               Cell(list, slow, 2).rfind(RunGroupLabels[RUN_GROUP_FLASH], 0) == 0;
+                    });
+                    WinClick(w, IDC_ST_STOP);
+                    WinPump(5000, [&] { return dlg.RowTip(slow) == RUN_STOP_FLASH_NOTE; });
+                    EXPECT_EQ(dlg.RowTip(slow), RUN_STOP_FLASH_NOTE);
+                }
+                WinPump(90000, [&] { return !dlg.Running(); });
                 for (int i = 0; i < ListView_GetItemCount(list); i++) {
                     LVITEMA it = {};
                     it.mask = LVIF_IMAGE;

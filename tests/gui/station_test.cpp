@@ -56,7 +56,8 @@ class TestStationWindow : public QObject
     }
     // The simulators by role: "ok1".."ok3" answer and keep what they were
     // sent, "locked" refuses every job, "gone" vanishes during an upload (a
-    // fresh one each time), "none" is no device at all.
+    // fresh one each time), "slow" writes its flash for seconds, "none" is no
+    // device at all.
     std::string Port(const std::string &role)
     {
         std::vector<std::string> options;
@@ -64,6 +65,8 @@ class TestStationWindow : public QObject
             options.push_back("--fault=job:" + std::to_string(n) + ":refuse:Flash locked");
         if (role == "gone")
             options = {"--fault", "record:5:hangup"};
+        if (role == "slow")
+            options = {"--flash-step", "1024", "--flash-delay", "700"};
         if (role != "none" && (!sims_[role] || role == "gone"))
             sims_[role] = std::make_unique<SimProcess>(options);
         return role == "none" ? "/dev/mirdel-no-such-port" : sims_[role]->Path();
@@ -92,6 +95,7 @@ class TestStationWindow : public QObject
             bool verifyOnly, backup;
             std::vector<Row> rows;
             std::string summary;
+            std::string stopIn = ""; // Stop once this role's flash writing is under way
         } cases[] = {
             // clang-format off
             {{"ok1", "ok2", "ok3", "locked"}, false, false,
@@ -106,6 +110,8 @@ class TestStationWindow : public QObject
             {{"ok3"}, false, true, {{"ok3", 0, ok}}, "1 succeeded"},
             {{"ok2", "gone"}, false, false, {{"ok2", 0, ok}, {"gone", 2, failed, RUN_PORT_LOST_ADVICE}},
              "1 succeeded, 1 failed"},
+            {{"ok1", "slow"}, false, false, {{"ok1", 0, ok}, {"slow", 1, "Upload stopped by user."}},
+             "1 succeeded, 1 stopped", "slow"},
             // clang-format on
         };
         MessageRecorder boxes;
@@ -131,11 +137,30 @@ class TestStationWindow : public QObject
                 size_t before = Read(results).size();
                 QTest::keyClick(&dlg, Qt::Key_Return);  // Start is the default button
                 QVERIFY(dlg.Running() && !dlg.close()); // closing refused during the run
+                auto *list = dlg.findChild<QTreeWidget *>("rowsList");
+                if (!c.stopIn.empty()) { // the others ended: the flash-writing note on that row only
+                    auto slow = list->findItems(QString::fromStdString(ports[c.stopIn]),
+                                                Qt::MatchExactly);
+                    QVERIFY(QTest::qWaitFor(
+                        [&] {
+                            int ended = 0;
+                            for (int i = 0; i < list->topLevelItemCount(); i++)
+                                ended += list->topLevelItem(i)->data(6, Qt::UserRole).toInt() != 0;
+                            return ended == list->topLevelItemCount() - 1 &&
+                                   slow[0]->text(2).contains(RunGroupLabels[RUN_GROUP_FLASH]);
+                        },
+                        30000));
+                    QTest::mouseClick(dlg.findChild<QPushButton *>("stopButton"), Qt::LeftButton);
+                    QVERIFY(QTest::qWaitFor(
+                        [&] { return slow[0]->toolTip(6) == RUN_STOP_FLASH_NOTE; }, 5000));
+                    for (int i = 0; i < list->topLevelItemCount(); i++)
+                        QVERIFY(list->topLevelItem(i) == slow[0] ||
+                                list->topLevelItem(i)->toolTip(6) != RUN_STOP_FLASH_NOTE);
+                }
                 QVERIFY(QTest::qWaitFor([&] { return !dlg.Running(); }, 90000));
                 if (const char *hold = getenv("MIRDEL_TEST_HOLD_MS")) // the finished window
                     QTest::qWait(atoi(hold));
 
-                auto *list = dlg.findChild<QTreeWidget *>("rowsList");
                 std::string added = Read(results).substr(before); // a line per port, a row each
                 QCOMPARE(std::count(added.begin(), added.end(), '\n'), long(c.rows.size()));
                 int worst = 0;
@@ -148,7 +173,7 @@ class TestStationWindow : public QObject
                     worst = std::max(worst, r.status);
                     QCOMPARE(phase, tip.substr(0, tip.find('\n')));
                     QVERIFY2(phase.rfind(r.begins, 0) == 0 && tip.find(r.advice) != tip.npos,
-                             tip.c_str());
+                             (r.role + ": " + phase + " | " + tip).c_str());
                     QVERIFY(r.status || found[0]->text(4) == "100");
                     QCOMPARE(found[0]->data(6, Qt::UserRole).toInt(),
                              int(StationStatusIcon(r.status)));
