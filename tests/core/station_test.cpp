@@ -146,6 +146,20 @@ TEST(Station, RowsSummaryChecksAndPortWatch)
     std::string message;
     job.program = "/nonexistent/mirdel-cli";
     EXPECT_FALSE(StationCheckJob(job, message));
+    // A window's run: woken, told the end, its rows and summary final after.
+    Firmware firmware{};
+    job.firmware = &firmware;
+    job.ports = {"a", "b"};
+    std::atomic<int> wakes{0}, status{-1};
+    StationRun run(job, [&] { wakes++; }, [&](int s) { status = s; });
+    for (int i = 0; i < 500 && status < 0; i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    run.Finish();
+    EXPECT_EQ(status, CLI_EXIT_FAILED);
+    EXPECT_GT(wakes, 0);
+    EXPECT_EQ(run.Rows().size(), 2u);
+    EXPECT_EQ(run.Rows()[1].icon, RUN_ICON_STOP);
+    EXPECT_EQ(run.Summary(), "2 failed");
     EXPECT_EQ(message.rfind("The command-line tool that runs each port is missing:", 0), 0u);
     job.program = "/bin/sh";
     job.resultsFile = "/nonexistent/results.jsonl";

@@ -94,6 +94,18 @@ TEST(RunChecks, UploadChecksInTheirOrder)
     ASSERT_EQ(checks.size(), 1u);
     EXPECT_EQ(checks[0].kind, RUN_CHECK_REFUSE);
     EXPECT_EQ(checks[0].text.rfind("ERROR:\n\nSegment #0 of image #0 (0xF0000~0xF0010)", 0), 0u);
+
+    // Met in order: a No ends them, a refusal ends them whatever the answer.
+    for (auto [answers, told, pass] : {std::tuple{"nn", 1, false}, {"yn", 2, false},
+                                       {"yy", 2, true}}) {
+        int asked = 0;
+        EXPECT_EQ(RunChecksPass(empty.Build(), [&](const RunCheck &) { return answers[asked++] == 'y'; }),
+                  pass);
+        EXPECT_EQ(asked, told) << answers;
+    }
+    int asked = 0;
+    EXPECT_FALSE(RunChecksPass(overlap.Build(), [&](const RunCheck &) { return ++asked; }));
+    EXPECT_EQ(asked, 1);
 }
 
 TEST(RunChecks, TypedPortNameIsAddedOnceIgnoringCase)
