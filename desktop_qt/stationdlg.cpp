@@ -33,8 +33,7 @@ namespace
 {
 
 enum { COL_PORT, COL_DESCRIPTION, COL_PHASE, COL_BAR, COL_PERCENT, COL_ELAPSED, COL_OUTCOME };
-// The station wakes the window this often while nothing happens, so that
-// the elapsed times go on.
+// How long Open results waits to hear whether a viewer took the file.
 #define STATIONDLG_OPEN_WAIT_MS 3000
 
 QIcon stationdlg_icon(QStyle *style, RunIcon icon)

@@ -22,10 +22,9 @@ namespace
 enum { COL_PORT, COL_DESCRIPTION, COL_PHASE, COL_BAR, COL_PERCENT, COL_ELAPSED, COL_OUTCOME };
 // The rows' columns after the port and its description, and their widths
 // in dialog units.
-const int kRowWidths[] = {40, 50, 75, 45, 18, 30, 80};
+const int kRowWidths[] = {40, 44, 75, 45, 18, 36, 80};
 const int kPortWidths[] = {40, 110};
-// The station wakes the window this often while nothing happens, so that
-// the elapsed times go on.
+// How long Open results waits to hear whether a viewer took the file.
 #define STATIONDLG_OPEN_WAIT_MS 3000
 
 std::string stationdlg_string(UINT id)
