@@ -210,6 +210,13 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
         call = "SetupComm(4096,4096)";
         goto failed;
     }
+    // What an earlier handle left queued goes: the reply to an exchange
+    // abandoned at its time-out must not answer the next one. Wine keeps
+    // a pseudo-terminal's queue from one handle to the next.
+    if (!PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR)) {
+        call = "PurgeComm()";
+        goto failed;
+    }
 
     {
         PlatSerialDevice *dev = (PlatSerialDevice *)_mem_calloc(sizeof(PlatSerialDevice));
