@@ -30,6 +30,8 @@ const DWORD SERIAL_WRITE_CONSTANT_MS = 1000;
 // Cancelled operations normally end at once; a device that does not end
 // them keeps its record rather than have the system write into freed memory.
 const DWORD SERIAL_CANCEL_WAIT_MS = 5000;
+// serial_wait_for_overlapped: an event wait ended without its result.
+const int SERIAL_RESULT_LOST = 2;
 
 enum SerialPending {
     SERIAL_IDLE,
@@ -76,7 +78,8 @@ void serial_release(HANDLE handle, HANDLE event)
 
 // Waits for the pending operation for timeout milliseconds (-1: no limit).
 // 1 with *count when it has ended, 0 when the time ran out (it stays
-// pending), -1 on failure.
+// pending), -1 on failure, and SERIAL_RESULT_LOST when an event wait has
+// ended without its result.
 int serial_wait_for_overlapped(PlatSerialDevice *dev, DWORD *count, int32_t timeout,
                                const char **failedCall)
 {
@@ -98,19 +101,26 @@ int serial_wait_for_overlapped(PlatSerialDevice *dev, DWORD *count, int32_t time
             dev->pending = SERIAL_IDLE;
             return serial_fail("GetOverlappedResult()", failedCall);
         }
-        // Signalled while the operation still runs: a late signal of an
-        // event wait that ended before (Wine signals a cancelled one twice).
-        // The operation sets its result before its signal, so a result
-        // still missing after the reset is followed by a signal.
+        // Signalled while the result still reads STATUS_PENDING. Nothing
+        // but the operation's end sets the event (reset before the
+        // operation was issued), so the operation is over and its result
+        // lost. Wine 8 loses an event wait's result so now and then: a
+        // thread of its own polls the line every millisecond and, at the
+        // end, writes the result and sets the event, while the thread that
+        // issued WaitCommEvent writes STATUS_PENDING into the same block
+        // after starting it, over the result if that thread was quicker (a
+        // busy machine or Wine server: a call to the server comes between).
+        // The block keeps STATUS_PENDING for good, and CancelIo finds
+        // nothing to cancel. The wait is taken as ended by a received
+        // byte: the read tells.
+        if (dev->pending == SERIAL_EVENT) {
+            dev->pending = SERIAL_IDLE;
+            return SERIAL_RESULT_LOST;
+        }
+        // A read or write would lose its count with it (not seen: Wine ends
+        // them otherwise). It is left pending, to be abandoned at the
+        // time-out by the device's re-opening.
         ResetEvent(dev->ov.hEvent);
-        if (GetOverlappedResult(dev->handle, &dev->ov, count, FALSE)) {
-            dev->pending = SERIAL_IDLE;
-            return 1;
-        }
-        if (GetLastError() != ERROR_IO_INCOMPLETE) {
-            dev->pending = SERIAL_IDLE;
-            return serial_fail("GetOverlappedResult()", failedCall);
-        }
         if (timeout >= 0) {
             ULONGLONG now = GetTickCount64();
             if (now >= deadline)
@@ -198,6 +208,13 @@ int PlatSerialOpen(const char *path, uint32_t baudRate, PlatSerialDevice **devic
     }
     if (!SetupComm(handle, SERIAL_QUEUE_SIZE, SERIAL_QUEUE_SIZE)) {
         call = "SetupComm(4096,4096)";
+        goto failed;
+    }
+    // What an earlier handle left queued goes: the reply to an exchange
+    // abandoned at its time-out must not answer the next one. Wine keeps
+    // a pseudo-terminal's queue from one handle to the next.
+    if (!PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR)) {
+        call = "PurgeComm()";
         goto failed;
     }
 
@@ -351,7 +368,7 @@ int PlatSerialWait(PlatSerialDevice *device, int direction, int32_t timeout,
         }
         DWORD n = 0;
         int r = serial_wait_for_overlapped(device, &n, wait, failedCall);
-        if (r == 1 && (device->eventMask & SERIAL_EVENTS))
+        if (r == SERIAL_RESULT_LOST || (r == 1 && (device->eventMask & SERIAL_EVENTS)))
             return 1;
         if (r == 1) {
             fresh();
@@ -359,9 +376,10 @@ int PlatSerialWait(PlatSerialDevice *device, int direction, int32_t timeout,
         }
         if (r == 0 || GetLastError() != ERROR_OPERATION_ABORTED)
             return r;
-        // A driver that cannot follow the line's events (Wine's, on a
-        // device without modem status lines) ends the wait as aborted: ask
-        // again within what is left of this wait's time.
+        // A driver that cannot follow the line's events ends the wait as
+        // aborted: Wine 8's, on a device without modem status lines (a
+        // pseudo-terminal), at its first poll. Ask again within what is
+        // left of this wait's time.
         if (wait >= 0) {
             ULONGLONG now = GetTickCount64();
             if (now >= deadline)
