@@ -16,6 +16,7 @@ PlatPortFault PlatPortLastFault(PlatPortStage stage)
         return stage == PLAT_PORT_OPENING ? PLAT_PORT_FAULT_IN_USE : PLAT_PORT_FAULT_OTHER;
     case ERROR_GEN_FAILURE:
     case ERROR_OPERATION_ABORTED:
+    case ERROR_BROKEN_PIPE: // the far end of a virtual port (Wine's pseudo-terminal) went
         // The driver ended the transfer as its device went away.
         return stage == PLAT_PORT_TRANSFER ? PLAT_PORT_FAULT_MISSING : PLAT_PORT_FAULT_OTHER;
     case ERROR_FILE_NOT_FOUND:

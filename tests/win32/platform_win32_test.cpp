@@ -245,7 +245,8 @@ TEST(Win32PortFault, OpenAndTransferColumns)
     const std::tuple<DWORD, PlatPortFault, PlatPortFault> cases[] = {
         {ERROR_ACCESS_DENIED, use, gone}, {ERROR_SHARING_VIOLATION, use, other},
         {ERROR_GEN_FAILURE, other, gone}, {ERROR_OPERATION_ABORTED, other, gone},
-        {ERROR_BAD_COMMAND, gone, gone},  {ERROR_DEVICE_NOT_CONNECTED, gone, gone}};
+        {ERROR_BAD_COMMAND, gone, gone},  {ERROR_DEVICE_NOT_CONNECTED, gone, gone},
+        {ERROR_BROKEN_PIPE, other, gone}};
     for (auto [code, open, transfer] : cases) {
         SetLastError(code);
         EXPECT_EQ(PlatPortLastFault(PLAT_PORT_OPENING), open) << WinErrName(code);
