@@ -96,10 +96,11 @@ TEST(Station, LostResultsAndStops)
             std::string outcome;
             if (c.lost) {
                 EXPECT_TRUE(JsonGetString(seen.lost[i], "outcome", outcome));
-                EXPECT_EQ(outcome, "mirdel-cli: " +
-                                       (c.body ? "the run for " + job.ports[i] + " ended without a result"
-                                               : "cannot start the run for " + job.ports[i] +
-                                                     ": posix_spawn(): No such file or directory"));
+                EXPECT_EQ(outcome,
+                          "mirdel-cli: " +
+                              (c.body ? "the run for " + job.ports[i] + " ended without a result"
+                                      : "cannot start the run for " + job.ports[i] +
+                                            ": posix_spawn(): No such file or directory"));
             }
         }
     }
