@@ -9,10 +9,11 @@
 //
 // Meanwhile a 10 ms timer on the window's event loop stamps each of its
 // turns: the longest gap between stamps is the longest the window went
-// without running (10 ms when nothing held it up). The longest single event the loop handled is shown
-// beside it with the processor time its thread spent on it, so that a gap
-// the window did not cause (a machine too busy to run the process) can be
-// told from one it did.
+// without running (10 ms when nothing held it up). Beside it: how the
+// window's thread spent that gap by the scheduler's count (on a processor,
+// or ready but waiting for one), and the longest single event the loop
+// handled with its processor time, so that a gap the window did not cause
+// (a machine too busy to run the process) can be told from one it did.
 //
 // The goals: eight ports in at most 1.15 times one port's time (best
 // rounds), and no gap over 100 ms.
@@ -31,11 +32,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 #include <vector>
 
 #include "bench/bench_sim.h"
@@ -76,6 +79,36 @@ double cpuSeconds(int who)
 
 void dropLog(const char *, bool) {}
 
+// The window's thread as the scheduler counts it: seconds on a processor
+// and seconds ready but waiting for one; both -1 where the system does not
+// count them.
+struct SchedTimes {
+    double run = -1, wait = -1;
+};
+
+SchedTimes schedTimes(int fd)
+{
+    SchedTimes t;
+    char buf[128];
+    ssize_t n = fd >= 0 ? pread(fd, buf, sizeof buf - 1, 0) : -1;
+    unsigned long long run, wait;
+    if (n > 0) {
+        buf[n] = '\0';
+        if (std::sscanf(buf, "%llu %llu", &run, &wait) == 2) {
+            t.run = (double)run / 1e9;
+            t.wait = (double)wait / 1e9;
+        }
+    }
+    return t;
+}
+
+// The longest gap between the timer's stamps, when it ended (seconds after
+// Start), and what the window's thread did meanwhile.
+struct Gap {
+    double length = 0, at = 0;
+    double run = -1, wait = -1;
+};
+
 // Times every event the loop hands out itself (not those sent from inside
 // another), and calls afterEvent after each while it is set.
 class BenchApp : public QApplication
@@ -109,7 +142,7 @@ class BenchApp : public QApplication
 
     std::function<void()> afterEvent;
     double longest = 0;
-    double longestCpu = 0; // of it on the processor
+    double longestCpu = 0; // of it on a processor
     std::string longestWhat;
 
   private:
@@ -119,8 +152,7 @@ class BenchApp : public QApplication
 // One round on some ports: wall time 0 when it did not succeed.
 struct Round {
     double wall = 0;
-    double gap = 0;     // the longest the event loop went without a turn, s
-    double gapAt = 0;   // when it ended, s after Start
+    Gap gap;
     double longest = 0; // the longest single event, s
     double longestCpu = 0;
     std::string longestWhat;
@@ -135,8 +167,9 @@ void settle(int ms)
     loop.exec();
 }
 
+// sched: the window's thread's counts, open for reading (-1: none).
 Round stationRound(BenchApp &app, const std::string &file, int ports, bool verify,
-                   const std::string &results)
+                   const std::string &results, int sched)
 {
     Round r;
     double cpu0 = cpuSeconds(RUSAGE_SELF), child0 = cpuSeconds(RUSAGE_CHILDREN);
@@ -161,39 +194,46 @@ Round stationRound(BenchApp &app, const std::string &file, int ports, bool verif
             settle(300); // shown and drawn before the user reaches Start
 
             QEventLoop loop;
+            Clock::time_point t0 = Clock::now(), last = t0;
+            SchedTimes lastSched;
+            auto stamp = [&] {
+                Clock::time_point now = Clock::now();
+                SchedTimes s = schedTimes(sched);
+                if (seconds(last, now) > r.gap.length) {
+                    r.gap = {seconds(last, now), seconds(t0, now), -1, -1};
+                    if (s.run >= 0 && lastSched.run >= 0)
+                        r.gap = {r.gap.length, r.gap.at, s.run - lastSched.run,
+                                 s.wait - lastSched.wait};
+                }
+                last = now;
+                lastSched = s;
+            };
             QTimer tick;
             tick.setTimerType(Qt::PreciseTimer);
             tick.setInterval(kTickMs);
-            Clock::time_point t0 = Clock::now(), last = t0, end = t0;
-            QObject::connect(&tick, &QTimer::timeout, [&] {
-                Clock::time_point now = Clock::now();
-                if (seconds(last, now) > r.gap) {
-                    r.gap = seconds(last, now);
-                    r.gapAt = seconds(t0, now);
-                }
-                last = now;
-            });
+            QObject::connect(&tick, &QTimer::timeout, stamp);
             app.longest = 0;
+            // Events sent during the click come here too, before the run.
+            bool started = false, done = false;
             app.afterEvent = [&] {
-                if (!dlg.Running()) {
-                    end = Clock::now();
+                if (started && !done && !dlg.Running()) {
+                    done = true;
+                    stamp();
                     loop.quit();
                 }
             };
             t0 = last = Clock::now();
+            lastSched = schedTimes(sched);
             tick.start();
             dlg.findChild<QPushButton *>("startButton")->click();
+            started = true;
             if (dlg.Running())
                 loop.exec();
             else
-                end = Clock::now();
+                stamp();
             app.afterEvent = nullptr;
             tick.stop();
-            if (seconds(last, end) > r.gap) {
-                r.gap = seconds(last, end);
-                r.gapAt = seconds(t0, end);
-            }
-            r.wall = seconds(t0, end);
+            r.wall = seconds(t0, last);
             r.longest = app.longest;
             r.longestCpu = app.longestCpu;
             r.longestWhat = app.longestWhat;
@@ -213,6 +253,25 @@ Round stationRound(BenchApp &app, const std::string &file, int ports, bool verif
         r.wall = 0;
     }
     return r;
+}
+
+std::string gapText(const Gap &g)
+{
+    char text[160];
+    if (g.run < 0)
+        std::snprintf(text, sizeof text, "%.0f ms at %.2f s", g.length * 1e3, g.at);
+    else
+        std::snprintf(text, sizeof text, "%.0f ms at %.2f s: %.0f running, %.0f waiting",
+                      g.length * 1e3, g.at, g.run * 1e3, g.wait * 1e3);
+    return text;
+}
+
+void printRound(long i, const char *what, const Round &r)
+{
+    std::printf("round %ld, %-8s %6.3f s   gap %s   event %.0f ms (%.0f on a processor)   cpu "
+                "%.2f s + %.2f s\n",
+                i, what, r.wall, gapText(r.gap).c_str(), r.longest * 1e3, r.longestCpu * 1e3, r.cpu,
+                r.childCpu);
 }
 
 double median(std::vector<double> v)
@@ -273,41 +332,41 @@ int main(int argc, char **argv)
     std::printf("mirdel-sim paced at %ld baud both ways; the file's lines alone take %.2f s on "
                 "such a wire\n",
                 kBaud, (double)st.st_size * 10 / kBaud);
-    std::printf("the event loop stamped by a %d ms timer\n", kTickMs);
+    // Opened on the window's thread: the file stays that thread's.
+    int sched = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
+    std::printf("the event loop stamped by a %d ms timer; a gap's time running and waiting for "
+                "a processor in ms%s\n",
+                kTickMs, sched < 0 ? " (not counted by this system)" : "");
     printLoad("before");
 
-    std::vector<double> one, many, ratio, gapOne, gapMany, eventMany;
-    double eventCpu = 0;
-    double gapManyAt = 0;
-    std::string eventWhat;
+    std::vector<double> one, many, ratio;
+    // The one-port round with the longest gap; the many ports' rounds with
+    // the longest gap and the longest event.
+    Round worstOne, worstGap, worstEvent;
     bool ok = true;
-    for (long i = 0; i < rounds && ok; i++) {
-        Round a = stationRound(app, path, 1, verify, results);
-        Round b = a.wall > 0 ? stationRound(app, path, (int)ports, verify, results) : Round();
+    for (long i = 1; i <= rounds && ok; i++) {
+        Round a = stationRound(app, path, 1, verify, results, sched);
+        Round b =
+            a.wall > 0 ? stationRound(app, path, (int)ports, verify, results, sched) : Round();
         ok = a.wall > 0 && b.wall > 0;
         if (!ok)
             break;
-        std::printf("round %ld: 1 port %.3f s (gap %.0f ms at %.2f s, event %.0f/%.0f ms, cpu "
-                    "%.2f s + %.2f s), %ld ports %.3f s (gap %.0f ms at %.2f s, event %.0f/%.0f "
-                    "ms, cpu %.2f s + %.2f s), %ld / 1: %.3f\n",
-                    i + 1, a.wall, a.gap * 1e3, a.gapAt, a.longest * 1e3, a.longestCpu * 1e3, a.cpu,
-                    a.childCpu, ports, b.wall, b.gap * 1e3, b.gapAt, b.longest * 1e3,
-                    b.longestCpu * 1e3, b.cpu, b.childCpu, ports, b.wall / a.wall);
+        printRound(i, "1 port:", a);
+        printRound(i, (std::to_string(ports) + " ports:").c_str(), b);
+        std::printf("round %ld, %ld / 1: %.3f\n", i, ports, b.wall / a.wall);
         std::fflush(stdout);
         one.push_back(a.wall);
         many.push_back(b.wall);
         ratio.push_back(b.wall / a.wall);
-        gapOne.push_back(a.gap);
-        if (gapMany.empty() || b.gap > *std::max_element(gapMany.begin(), gapMany.end()))
-            gapManyAt = b.gapAt;
-        gapMany.push_back(b.gap);
-        if (eventMany.empty() ||
-            b.longest > *std::max_element(eventMany.begin(), eventMany.end())) {
-            eventWhat = b.longestWhat;
-            eventCpu = b.longestCpu;
-        }
-        eventMany.push_back(b.longest);
+        if (a.gap.length > worstOne.gap.length)
+            worstOne = a;
+        if (b.gap.length > worstGap.gap.length)
+            worstGap = b;
+        if (b.longest > worstEvent.longest)
+            worstEvent = b;
     }
+    if (sched >= 0)
+        close(sched);
     std::remove(path.c_str());
     std::remove(results.c_str());
     if (!ok)
@@ -319,15 +378,12 @@ int main(int argc, char **argv)
                 *std::min_element(many.begin(), many.end()) /
                     *std::min_element(one.begin(), one.end()),
                 kRatioGoal);
-    std::printf("longest event-loop gap: %.0f ms with 1 port, %.0f ms with %ld (%.2f s after "
-                "Start)   (goal: at most %.0f ms)\n",
-                *std::max_element(gapOne.begin(), gapOne.end()) * 1e3,
-                *std::max_element(gapMany.begin(), gapMany.end()) * 1e3, ports, gapManyAt,
-                kGapGoalMs);
-    std::printf("longest single event with %ld ports: %.0f ms (%s), %.1f ms of it on the "
-                "processor\n",
-                ports, *std::max_element(eventMany.begin(), eventMany.end()) * 1e3,
-                eventWhat.c_str(), eventCpu * 1e3);
+    std::printf("longest event-loop gap, 1 port: %s\n", gapText(worstOne.gap).c_str());
+    std::printf("longest event-loop gap, %ld ports: %s   (goal: at most %.0f ms)\n", ports,
+                gapText(worstGap.gap).c_str(), kGapGoalMs);
+    std::printf("longest single event, %ld ports: %.0f ms (%s), %.1f ms of it on a processor\n",
+                ports, worstEvent.longest * 1e3, worstEvent.longestWhat.c_str(),
+                worstEvent.longestCpu * 1e3);
     printLoad("after");
     return 0;
 }
