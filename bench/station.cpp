@@ -11,9 +11,11 @@
 // turns: the longest gap between stamps is the longest the window went
 // without running (10 ms when nothing held it up). Beside it: how the
 // window's thread spent that gap by the scheduler's count (on a processor,
-// or ready but waiting for one), and the longest single event the loop
+// or ready but waiting for one), the processor time the host of a virtual
+// machine took meanwhile (steal), and the longest single event the loop
 // handled with its processor time, so that a gap the window did not cause
-// (a machine too busy to run the process) can be told from one it did.
+// (a machine too busy to run the process, a host that stops the machine)
+// can be told from one it did.
 //
 // The goals: eight ports in at most 1.15 times one port's time (best
 // rounds), and no gap over 100 ms.
@@ -79,34 +81,50 @@ double cpuSeconds(int who)
 
 void dropLog(const char *, bool) {}
 
-// The window's thread as the scheduler counts it: seconds on a processor
-// and seconds ready but waiting for one; both -1 where the system does not
-// count them.
-struct SchedTimes {
-    double run = -1, wait = -1;
+// Where the counts come from, open for reading (-1: not counted here): the
+// window's thread's scheduler counts, and the system's processor times.
+struct CountFiles {
+    int sched = -1; // /proc/thread-self/schedstat, opened on the window's thread
+    int stat = -1;  // /proc/stat
 };
 
-SchedTimes schedTimes(int fd)
+// Seconds: the window's thread on a processor and ready but waiting for
+// one; the machine's processors taken by the host of this virtual machine
+// (steal, all processors together). -1 where not counted.
+struct Counts {
+    double run = -1, wait = -1, steal = -1;
+};
+
+Counts countsNow(const CountFiles &files)
 {
-    SchedTimes t;
-    char buf[128];
-    ssize_t n = fd >= 0 ? pread(fd, buf, sizeof buf - 1, 0) : -1;
+    Counts c;
+    char buf[256];
+    ssize_t n = files.sched >= 0 ? pread(files.sched, buf, sizeof buf - 1, 0) : -1;
     unsigned long long run, wait;
     if (n > 0) {
         buf[n] = '\0';
         if (std::sscanf(buf, "%llu %llu", &run, &wait) == 2) {
-            t.run = (double)run / 1e9;
-            t.wait = (double)wait / 1e9;
+            c.run = (double)run / 1e9;
+            c.wait = (double)wait / 1e9;
         }
     }
-    return t;
+    // "cpu  user nice system idle iowait irq softirq steal ..." in clock ticks.
+    n = files.stat >= 0 ? pread(files.stat, buf, sizeof buf - 1, 0) : -1;
+    unsigned long long t[8];
+    if (n > 0) {
+        buf[n] = '\0';
+        if (std::sscanf(buf, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &t[0], &t[1], &t[2],
+                        &t[3], &t[4], &t[5], &t[6], &t[7]) == 8)
+            c.steal = (double)t[7] / (double)sysconf(_SC_CLK_TCK);
+    }
+    return c;
 }
 
-// The longest gap between the timer's stamps, when it ended (seconds after
-// Start), and what the window's thread did meanwhile.
+// A gap between the timer's stamps, when it ended (seconds after Start),
+// and the counts over it.
 struct Gap {
     double length = 0, at = 0;
-    double run = -1, wait = -1;
+    Counts during;
 };
 
 // Times every event the loop hands out itself (not those sent from inside
@@ -152,7 +170,8 @@ class BenchApp : public QApplication
 // One round on some ports: wall time 0 when it did not succeed.
 struct Round {
     double wall = 0;
-    Gap gap;
+    Gap gap;            // the longest
+    Gap ownGap;         // the longest in which the host took nothing
     double longest = 0; // the longest single event, s
     double longestCpu = 0;
     std::string longestWhat;
@@ -167,9 +186,8 @@ void settle(int ms)
     loop.exec();
 }
 
-// sched: the window's thread's counts, open for reading (-1: none).
 Round stationRound(BenchApp &app, const std::string &file, int ports, bool verify,
-                   const std::string &results, int sched)
+                   const std::string &results, const CountFiles &files)
 {
     Round r;
     double cpu0 = cpuSeconds(RUSAGE_SELF), child0 = cpuSeconds(RUSAGE_CHILDREN);
@@ -195,18 +213,20 @@ Round stationRound(BenchApp &app, const std::string &file, int ports, bool verif
 
             QEventLoop loop;
             Clock::time_point t0 = Clock::now(), last = t0;
-            SchedTimes lastSched;
+            Counts lastCounts;
             auto stamp = [&] {
                 Clock::time_point now = Clock::now();
-                SchedTimes s = schedTimes(sched);
-                if (seconds(last, now) > r.gap.length) {
-                    r.gap = {seconds(last, now), seconds(t0, now), -1, -1};
-                    if (s.run >= 0 && lastSched.run >= 0)
-                        r.gap = {r.gap.length, r.gap.at, s.run - lastSched.run,
-                                 s.wait - lastSched.wait};
-                }
+                Counts c = countsNow(files);
+                Gap g{seconds(last, now), seconds(t0, now), {}};
+                auto delta = [](double a, double b) { return a >= 0 && b >= 0 ? a - b : -1; };
+                g.during = {delta(c.run, lastCounts.run), delta(c.wait, lastCounts.wait),
+                            delta(c.steal, lastCounts.steal)};
+                if (g.length > r.gap.length)
+                    r.gap = g;
+                if (g.during.steal == 0 && g.length > r.ownGap.length)
+                    r.ownGap = g;
                 last = now;
-                lastSched = s;
+                lastCounts = c;
             };
             QTimer tick;
             tick.setTimerType(Qt::PreciseTimer);
@@ -223,7 +243,7 @@ Round stationRound(BenchApp &app, const std::string &file, int ports, bool verif
                 }
             };
             t0 = last = Clock::now();
-            lastSched = schedTimes(sched);
+            lastCounts = countsNow(files);
             tick.start();
             dlg.findChild<QPushButton *>("startButton")->click();
             started = true;
@@ -257,12 +277,15 @@ Round stationRound(BenchApp &app, const std::string &file, int ports, bool verif
 
 std::string gapText(const Gap &g)
 {
-    char text[160];
-    if (g.run < 0)
-        std::snprintf(text, sizeof text, "%.0f ms at %.2f s", g.length * 1e3, g.at);
-    else
-        std::snprintf(text, sizeof text, "%.0f ms at %.2f s: %.0f running, %.0f waiting",
-                      g.length * 1e3, g.at, g.run * 1e3, g.wait * 1e3);
+    char text[200];
+    int n = std::snprintf(text, sizeof text, "%.0f ms at %.2f s", g.length * 1e3, g.at);
+    const Counts &c = g.during;
+    if (c.run >= 0)
+        n += std::snprintf(text + n, sizeof text - (size_t)n, ": %.0f running, %.0f waiting",
+                           c.run * 1e3, c.wait * 1e3);
+    if (c.steal >= 0)
+        std::snprintf(text + n, sizeof text - (size_t)n, "%s%.0f taken by the host",
+                      c.run >= 0 ? ", " : ": ", c.steal * 1e3);
     return text;
 }
 
@@ -333,21 +356,24 @@ int main(int argc, char **argv)
                 "such a wire\n",
                 kBaud, (double)st.st_size * 10 / kBaud);
     // Opened on the window's thread: the file stays that thread's.
-    int sched = open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC);
-    std::printf("the event loop stamped by a %d ms timer; a gap's time running and waiting for "
-                "a processor in ms%s\n",
-                kTickMs, sched < 0 ? " (not counted by this system)" : "");
+    CountFiles files{open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC),
+                     open("/proc/stat", O_RDONLY | O_CLOEXEC)};
+    std::printf("the event loop stamped by a %d ms timer; a gap's time in ms: the window's "
+                "thread running and waiting for a processor%s, the processors taken by the "
+                "host%s\n",
+                kTickMs, files.sched < 0 ? " (not counted by this system)" : "",
+                files.stat < 0 ? " (not counted by this system)" : "");
     printLoad("before");
 
     std::vector<double> one, many, ratio;
     // The one-port round with the longest gap; the many ports' rounds with
     // the longest gap and the longest event.
-    Round worstOne, worstGap, worstEvent;
+    Round worstOne, worstGap, worstOwnGap, worstEvent;
     bool ok = true;
     for (long i = 1; i <= rounds && ok; i++) {
-        Round a = stationRound(app, path, 1, verify, results, sched);
+        Round a = stationRound(app, path, 1, verify, results, files);
         Round b =
-            a.wall > 0 ? stationRound(app, path, (int)ports, verify, results, sched) : Round();
+            a.wall > 0 ? stationRound(app, path, (int)ports, verify, results, files) : Round();
         ok = a.wall > 0 && b.wall > 0;
         if (!ok)
             break;
@@ -362,11 +388,14 @@ int main(int argc, char **argv)
             worstOne = a;
         if (b.gap.length > worstGap.gap.length)
             worstGap = b;
+        if (b.ownGap.length > worstOwnGap.ownGap.length)
+            worstOwnGap = b;
         if (b.longest > worstEvent.longest)
             worstEvent = b;
     }
-    if (sched >= 0)
-        close(sched);
+    for (int fd : {files.sched, files.stat})
+        if (fd >= 0)
+            close(fd);
     std::remove(path.c_str());
     std::remove(results.c_str());
     if (!ok)
@@ -381,6 +410,9 @@ int main(int argc, char **argv)
     std::printf("longest event-loop gap, 1 port: %s\n", gapText(worstOne.gap).c_str());
     std::printf("longest event-loop gap, %ld ports: %s   (goal: at most %.0f ms)\n", ports,
                 gapText(worstGap.gap).c_str(), kGapGoalMs);
+    if (files.stat >= 0)
+        std::printf("longest event-loop gap, %ld ports, the host taking nothing: %s\n", ports,
+                    gapText(worstOwnGap.ownGap).c_str());
     std::printf("longest single event, %ld ports: %.0f ms (%s), %.1f ms of it on a processor\n",
                 ports, worstEvent.longest * 1e3, worstEvent.longestWhat.c_str(),
                 worstEvent.longestCpu * 1e3);
