@@ -6,10 +6,10 @@
 // that would end the parent (which may be a desktop program).
 //
 // Not fork: a fork copies the parent's page tables under its memory lock and
-// leaves every page of it copy-on-write until the child has exec'd, so that
-// a desktop window drawing while the station starts its children stalls on
-// each of them (a 3 ms repaint took up to 110 ms with eight children on a
-// busy machine). glibc's posix_spawn shares the memory until the exec.
+// write-protects every page, so that each first write afterwards faults; a
+// desktop window drawing while the station starts its children stalls on
+// each of them (docs/performance.md, bench/station). glibc's posix_spawn
+// shares the memory until the exec.
 #include "platform/process.h"
 
 #include <fcntl.h>
