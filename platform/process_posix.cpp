@@ -1,13 +1,20 @@
-// Children by fork and exec. A child gets a process group of its own, so
+// Children by posix_spawn. A child gets a process group of its own, so
 // that the terminal's Ctrl-C reaches only the parent, which passes the stop
 // on through the child's standard input: a signal would end a child that
 // has not yet set its handler. The input is a socket written with
 // MSG_NOSIGNAL, so that a child that has gone gives EPIPE, never a SIGPIPE
 // that would end the parent (which may be a desktop program).
+//
+// Not fork: a fork copies the parent's page tables under its memory lock and
+// write-protects every page, so that each first write afterwards faults; a
+// desktop window drawing while the station starts its children stalls on
+// each of them (docs/performance.md, bench/station). glibc's posix_spawn
+// shares the memory until the exec.
 #include "platform/process.h"
 
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,22 +52,28 @@ PlatProcess *PlatProcessStart(const std::string &path, const std::vector<std::st
     for (const std::string &a : args)
         argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid < 0) {
-        error = std::string("fork(): ") + std::strerror(errno);
-        for (int fd : {fds[0], fds[1], in[0], in[1]})
-            close(fd);
-        return nullptr;
-    }
-    if (pid == 0) {
-        setpgid(0, 0);
-        dup2(in[1], 0);
-        dup2(fds[1], 1);
-        execv(path.c_str(), argv.data());
-        _exit(127);
-    }
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attr);
+    // dup2 clears close-on-exec on the copies, even on one already in place.
+    posix_spawn_file_actions_adddup2(&actions, in[1], 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attr, 0);
+    pid_t pid = -1;
+    // A program that cannot be run is told here, with the system's reason.
+    int failed = posix_spawn(&pid, path.c_str(), &actions, &attr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
     close(fds[1]);
     close(in[1]);
+    if (failed) {
+        error = std::string("posix_spawn(): ") + std::strerror(failed);
+        close(fds[0]);
+        close(in[0]);
+        return nullptr;
+    }
     FILE *out = fdopen(fds[0], "r");
     if (!out) {
         error = std::string("fdopen(): ") + std::strerror(errno);

@@ -58,16 +58,17 @@ TEST(Station, LostResultsAndStops)
         // A child that closed its input cannot be told: the view hears why.
         {"exec 0<&-\necho '{\"event\":\"phase_start\"}'\nsleep 1\nresult 0", true, 0, false, false,
          true},
+        {nullptr, false, CLI_EXIT_FAILED, true}, // no program: told at the start, with the reason
     };
     Firmware firmware{};
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.body);
+        SCOPED_TRACE(c.body ? c.body : "no program");
         std::ofstream(script) << "#!/bin/sh\nresult() { echo '{\"event\":\"result\",\"outcome\":"
                                  "\"Ended.\",\"exit_status\":'$1'}'; }\n"
-                              << c.body << "\n";
+                              << (c.body ? c.body : "") << "\n";
         chmod(script.c_str(), 0700);
         StationJob job;
-        job.program = script;
+        job.program = c.body ? script : script + ".none";
         job.path = script;
         job.firmware = &firmware;
         job.ports = {"A", "B"};
@@ -96,7 +97,10 @@ TEST(Station, LostResultsAndStops)
             if (c.lost) {
                 EXPECT_TRUE(JsonGetString(seen.lost[i], "outcome", outcome));
                 EXPECT_EQ(outcome,
-                          "mirdel-cli: the run for " + job.ports[i] + " ended without a result");
+                          "mirdel-cli: " +
+                              (c.body ? "the run for " + job.ports[i] + " ended without a result"
+                                      : "cannot start the run for " + job.ports[i] +
+                                            ": posix_spawn(): No such file or directory"));
             }
         }
     }
