@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "bench/bench_sim.h"
+#include "bench/bench_stats.h"
 #include "bench/bench_usage.h"
 #include "core/run.h"
 #include "core/scan.h"
@@ -211,13 +212,6 @@ double uploadOnce(const Firmware &firmware, const char *path, const Case &c, con
     return took;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void dropLog(const char *, bool) {}
 
 } // namespace
@@ -293,10 +287,10 @@ int main(int argc, char **argv)
     if (status == 0) {
         std::printf("%-7s", "median");
         for (size_t i = 0; i < n; i++)
-            std::printf(" %12.2f s", median(times[i]));
+            std::printf(" %12.2f s", BenchMedian(times[i]));
         std::printf("\n%-7s", "/direct");
         for (size_t i = 0; i < n; i++)
-            std::printf(" %12.2f  ", median(times[i]) / median(times[0]));
+            std::printf(" %12.2f  ", BenchMedian(times[i]) / BenchMedian(times[0]));
         std::printf("\n");
     }
     PlatSerialSetSysfsRoot(nullptr);

@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "bench/bench_sim.h"
+#include "bench/bench_stats.h"
 #include "bench/bench_usage.h"
 #include "bench/upload_firmware.h"
 #include "desktop_qt/downloaddlg.h"
@@ -149,17 +150,10 @@ Timing cliRun(const std::string &file, const std::vector<std::string> &simArgs)
     return t;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void printSpread(const char *name, const std::vector<double> &v, const char *unit)
 {
     auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-    std::printf("%-22s median %7.3f %s   (%.3f to %.3f)\n", name, median(v), unit, *lo, *hi);
+    std::printf("%-22s median %7.3f %s   (%.3f to %.3f)\n", name, BenchMedian(v), unit, *lo, *hi);
 }
 
 } // namespace
@@ -238,7 +232,7 @@ int main(int argc, char **argv)
     printSpread("dialog / mirdel-cli:", ratio, "%");
     if (paced) {
         std::printf("dialog / mirdel-cli, medians: %5.1f %%   (goal: at most 103 %%)\n",
-                    100.0 * median(dialogWall) / median(cliWall));
+                    100.0 * BenchMedian(dialogWall) / BenchMedian(cliWall));
     } else {
         double bestDialog = lines / *std::min_element(dialogWall.begin(), dialogWall.end());
         double bestCli = lines / *std::min_element(cliWall.begin(), cliWall.end());

@@ -44,6 +44,7 @@
 #include <vector>
 
 #include "bench/bench_sim.h"
+#include "bench/bench_stats.h"
 #include "bench/bench_usage.h"
 #include "desktop_qt/mirdelapp.h"
 #include "desktop_qt/stationdlg.h"
@@ -297,18 +298,11 @@ void printRound(long i, const char *what, const Round &r)
                 r.childCpu);
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void printSpread(const std::string &name, const std::vector<double> &v, const char *unit)
 {
     auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     std::printf("%-20s best %7.3f%s   median %7.3f%s   (%.3f to %.3f)\n", name.c_str(), *lo, unit,
-                median(v), unit, *lo, *hi);
+                BenchMedian(v), unit, *lo, *hi);
 }
 
 void printLoad(const char *when)
