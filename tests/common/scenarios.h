@@ -1,0 +1,196 @@
+// The run scenarios of tests/data/run_scenarios.txt: the rows, their
+// firmware, and what a front end's run of a row must have come to. Each
+// front end's harness drives its own face; the rows and the checks are
+// here, once. Header-only, portable (the Windows tests use it too).
+#pragma once
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/run.h"
+#include "core/scan.h"
+#include "firmware/mdl.h"
+#include "firmware/mdl_write.h"
+
+struct Scenario {
+    std::string name, firmware, job, user, flash, log, outcome, notHere;
+    std::vector<std::string> sim; // the simulator's options; {"none"}: no port
+    int exit = 0;
+    RunIcon icon = RUN_ICON_NONE;
+
+    bool Stops() const { return user.rfind("stop", 0) == 0; }
+    // The transcript line at which Stop is pressed.
+    std::string StopAt() const { return user.size() > 5 ? user.substr(5) : "# held"; }
+    bool NoPort() const { return sim.size() == 1 && sim[0] == "none"; }
+    // Why face cannot run the row ("" when it can).
+    std::string NotHere(const std::string &face) const
+    {
+        size_t colon = notHere.find(':');
+        std::istringstream faces(notHere.substr(0, colon));
+        for (std::string f; faces >> f;)
+            if (f == face)
+                return notHere.substr(colon + 2);
+        return "";
+    }
+};
+
+inline std::string ScenarioTrim(const std::string &s)
+{
+    size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t\r");
+    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+inline std::vector<Scenario> ScenarioRead(const std::string &path = MIRDEL_TEST_DATA
+                                          "/run_scenarios.txt")
+{
+    std::vector<Scenario> rows;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::vector<std::string> f;
+        std::istringstream cells(line);
+        for (std::string cell; std::getline(cells, cell, '|');)
+            f.push_back(ScenarioTrim(cell));
+        f.resize(11);
+        Scenario s{f[0], f[1], f[2], f[4], f[7], f[8], f[9], f[10], {}};
+        // An option's value runs to the next option: a fault's text may have blanks.
+        std::istringstream words(f[3]);
+        for (std::string w; words >> w;)
+            if (s.sim.empty() || w.rfind("--", 0) == 0 || s.sim.back().rfind("--", 0) == 0)
+                s.sim.push_back(w);
+            else
+                s.sim.back() += " " + w;
+        s.exit = std::atoi(f[5].c_str());
+        s.icon = RunIcon(std::string("-i!x").find(f[6].empty() ? '?' : f[6][0]));
+        rows.push_back(s);
+    }
+    return rows;
+}
+
+inline std::string ScenarioFirmwareText(const std::string &name)
+{
+    static const std::map<std::string, std::vector<MdlImageLayout>> layouts = {
+        {"sample", {{0x1000, "Boot", {{0x0, 1024}}}, {0x20000, "Main", {{0x0, 2048}, {0x1000, 256}}}}},
+        {"overlap", {{0x1000, "A", {{0x0, 0x100}}}, {0x10FF, "B", {{0x0, 0x10}}}}},
+        {"beyond", {{0xEFF00, "High", {{0x0, 0x101}}}}},
+        {"empty", {{0x1000, "Empty", {}}}}};
+    auto it = layouts.find(name);
+    return it == layouts.end() ? "" : MdlFirmwareText(it->second, 32, 5);
+}
+
+inline std::string ScenarioReadFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Every run of blanks and line breaks as one space: a terminal wraps the
+// texts a box shows whole.
+inline std::string ScenarioFlat(const std::string &text)
+{
+    std::string flat;
+    for (char c : text)
+        if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
+            flat += c;
+        else if (!flat.empty() && flat.back() != ' ')
+            flat += ' ';
+    return ScenarioTrim(flat);
+}
+
+// Whether shown holds expected, "..." in it standing for any text.
+inline bool ScenarioShows(const std::string &shown, const std::string &expected)
+{
+    std::string s = ScenarioFlat(shown), e = ScenarioFlat(expected);
+    size_t at = 0, from = 0;
+    for (;;) {
+        size_t dots = e.find("...", from);
+        std::string piece = ScenarioTrim(e.substr(from, dots - from));
+        at = s.find(piece, at);
+        if (at == std::string::npos)
+            return false;
+        at += piece.size();
+        if (dots == std::string::npos)
+            return true;
+        from = dots + 3;
+    }
+}
+
+// Whether the simulator's flash dump (S3 records) holds every byte of the
+// firmware file at its flash address.
+inline bool ScenarioFlashHolds(const std::string &dump, const std::string &firmwarePath)
+{
+    std::map<uint32_t, uint8_t> flash;
+    std::istringstream lines(dump);
+    for (std::string l; std::getline(lines, l);) {
+        for (size_t i = 12; l.rfind("S3", 0) == 0 && i + 4 <= ScenarioTrim(l).size(); i += 2)
+            flash[std::stoul(l.substr(4, 8), nullptr, 16) + (i - 12) / 2] =
+                static_cast<uint8_t>(std::stoul(l.substr(i, 2), nullptr, 16));
+    }
+    Firmware fw{};
+    ScanFileInfo info;
+    std::string message;
+    bool holds = ScanFirmwareFile(firmwarePath.c_str(), &fw, &info, &message) == 1;
+    for (int32_t i = 0; holds && i < fw.imageCount; i++)
+        for (int32_t j = 0; j < fw.images[i].segmentCount; j++) {
+            const FirmwareSegment &seg = fw.images[i].segments[j];
+            uint32_t at = MdlFlashAddress(&fw.images[i], &seg);
+            for (uint32_t k = 0; k < seg.size; k++)
+                holds = holds && flash.count(at + k) && flash[at + k] == seg.data[k];
+        }
+    MdlFirmwareRelease(&fw);
+    return holds;
+}
+
+// How a front end's run of a row ended.
+struct ScenarioEnd {
+    int exit = -1;                // the program's exit status; -1: a window
+    std::string text;             // the boxes' texts, or the program's output
+    RunIcon icon = RUN_ICON_NONE; // of the last box
+    std::string log, flashDump;
+};
+
+// What differs from the row, a line each; empty when the run ended as the
+// row says.
+inline std::string ScenarioDifferences(const Scenario &row, const ScenarioEnd &end,
+                                       const std::string &firmwarePath)
+{
+    std::string d;
+    if (end.exit >= 0 && end.exit != row.exit)
+        d += "exit status " + std::to_string(end.exit) + ", not " + std::to_string(row.exit) + "\n";
+    if (end.exit < 0 && end.icon != row.icon)
+        d += "icon " + std::to_string(end.icon) + ", not " + std::to_string(row.icon) + "\n";
+    if (!ScenarioShows(end.text, row.outcome))
+        d += "outcome: " + end.text + "\n";
+    const std::string mark = "MIRDEL_ERROR: ";
+    size_t at = end.log.find(mark);
+    std::string logLine = "-";
+    if (at != std::string::npos)
+        logLine = end.log.substr(at + mark.size(), end.log.find('\n', at) - at - mark.size());
+    if (row.log == "-" ? logLine != "-" : !ScenarioShows(logLine, row.log))
+        d += "log: " + logLine + "\n";
+    if (ScenarioFlashHolds(end.flashDump, firmwarePath) != (row.flash == "same"))
+        d += "the flash is not " + row.flash + "\n";
+    return d;
+}
+
+// The line a harness ends with: the count of rows run, and why the others
+// were not.
+inline std::string ScenarioSummary(const std::string &face, const std::vector<Scenario> &rows)
+{
+    std::string skipped;
+    size_t run = 0;
+    for (const Scenario &r : rows)
+        if (r.NotHere(face).empty())
+            run++;
+        else
+            skipped += "  " + r.name + ": " + r.NotHere(face) + "\n";
+    return face + ": " + std::to_string(run) + " of " + std::to_string(rows.size()) +
+           " run scenarios run\n" + skipped;
+}
