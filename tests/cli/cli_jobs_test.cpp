@@ -77,45 +77,6 @@ class CliJobs : public ::testing::Test
 
 } // namespace
 
-TEST_F(CliJobs, VerifyComparesWithoutUploading)
-{
-    struct Case {
-        std::vector<std::string> sim;
-        int status;
-        std::string out, err;
-    };
-    const std::vector<Case> cases = {
-        {{}, 0, " Verifying 100%\n Verifying ... done.\nVerification successful.\n", ""},
-        // The first 16 bytes of an image are not compared.
-        {{"--corrupt", std::to_string(0x1000 + 15)}, 0, "Verification successful.\n", ""},
-        {{"--corrupt", std::to_string(0x21000 + 5)},
-         2,
-         "",
-         "Verification failed for segment #1 of image #1:\n\n"
-         "Flash memory contents does not match the original\ndata from the firmware file.\n\n"
-         "Segment's flash address: 135,168 = 0x21000\nSegment's size: 256 = 0x100\n"
-         "Data mismatch at offset: 5 = 0x5\n"},
-        {{"--fault", "readjob:2:refuse:Busy"},
-         2,
-         "",
-         "Verification failed. The instrument returned the following error:\n\nBusy\n"},
-    };
-    for (const Case &c : cases) {
-        std::vector<std::string> simArgs = {"--flash", fw};
-        simArgs.insert(simArgs.end(), c.sim.begin(), c.sim.end());
-        SimProcess sim(simArgs);
-        CliRun r = RunCliProgram({"verify", "--port", sim.Path(), fw});
-        SCOPED_TRACE(c.sim.empty() ? "plain" : c.sim.back());
-        EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_EQ(r.err, c.err);
-        ASSERT_GE(r.out.size(), c.out.size());
-        EXPECT_EQ(r.out.substr(r.out.size() - c.out.size()), c.out);
-        std::vector<std::string> rx = sim.Received();
-        EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL"), 0); // nothing uploaded
-        EXPECT_EQ(std::count(rx.begin(), rx.end(), "MIRDEL DONE"), c.status == 0 ? 1 : 0);
-    }
-}
-
 TEST_F(CliJobs, ReadWritesTheFlashBytes)
 {
     SimProcess sim({"--flash", fw});
