@@ -2,6 +2,7 @@
 // what it printed, its log and the instrument's flash.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <iostream>
 
 #include "tests/common/cli_run.h"
@@ -10,27 +11,22 @@
 
 TEST(CliScenarios, EndAsTheTableSays)
 {
-    const std::string tmp = "/tmp/mirdel-cliscen-" + std::to_string(getpid());
-    const std::string fw = tmp + ".srec", log = tmp + ".log", dump = tmp + ".flash";
+    char folder[] = "/tmp/mirdel-cliscen-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
     const std::vector<Scenario> rows = ScenarioRead();
     ASSERT_GE(rows.size(), 20u);
     for (const Scenario &row : rows) {
         if (!row.NotHere("cli").empty())
             continue;
         SCOPED_TRACE(row.name);
-        ASSERT_TRUE(std::ofstream(fw) << ScenarioFirmwareText(row.firmware));
-        std::remove(log.c_str());
-        std::remove(dump.c_str());
-        std::vector<std::string> options = row.sim;
-        options.insert(options.end(), {"--flash-dump", dump});
-        if (row.job == "verify")
-            options.insert(options.end(), {"--flash", fw});
-        std::unique_ptr<SimProcess> sim(row.NoPort() ? nullptr : new SimProcess(options));
+        ScenarioRun run(row, folder);
+        std::unique_ptr<SimProcess> sim(row.NoPort() ? nullptr : new SimProcess(run.SimOptions()));
         std::vector<std::string> args = {row.job == "verify" ? "verify" : "upload", "--port",
-                                         sim ? sim->Path() : "/nonexistent/mirdel-tty", "-l", log};
+                                         sim ? sim->Path() : "/nonexistent/mirdel-tty", "-l",
+                                         run.log};
         if (row.job == "no-verify" || row.user == "yes")
             args.push_back(row.job == "no-verify" ? "--no-verify" : "--yes");
-        args.push_back(fw);
+        args.push_back(run.fw);
         std::function<bool(const std::string &)> stopWhen;
         if (row.Stops())
             stopWhen = [&](const std::string &) { return sim->WaitForLine(row.StopAt(), 1, 0); };
@@ -41,11 +37,8 @@ TEST(CliScenarios, EndAsTheTableSays)
         }
         if (sim)
             sim->Stop();
-        ScenarioEnd end{r.status, r.out + r.err, RUN_ICON_NONE, ScenarioReadFile(log),
-                        ScenarioReadFile(dump)};
-        EXPECT_EQ(ScenarioDifferences(row, end, fw), "");
+        EXPECT_EQ(ScenarioDifferences(run, run.End(r.status, r.out + r.err, RUN_ICON_NONE)), "");
     }
     std::cout << ScenarioSummary("cli", rows);
-    for (const std::string &f : {fw, log, dump})
-        std::remove(f.c_str());
+    std::filesystem::remove_all(folder);
 }

@@ -156,11 +156,42 @@ struct ScenarioEnd {
     std::string log, flashDump;
 };
 
+// One run of a row: its firmware file, log and flash dump in a folder of
+// their own (simFolder: the same folder as the simulator names it), and
+// the simulator's options that go with them.
+struct ScenarioRun {
+    const Scenario &row;
+    std::string fw, log, dump, simFw, simDump;
+    ScenarioRun(const Scenario &r, const std::string &folder, const std::string &simFolder = "")
+        : row(r), fw(folder + "/scenario.srec"), log(folder + "/scenario.log"),
+          dump(folder + "/scenario.flash"),
+          simFw((simFolder.empty() ? folder : simFolder) + "/scenario.srec"),
+          simDump((simFolder.empty() ? folder : simFolder) + "/scenario.flash")
+    {
+        std::ofstream(fw, std::ios::binary) << ScenarioFirmwareText(row.firmware);
+        std::remove(log.c_str());
+        std::remove(dump.c_str());
+    }
+    std::vector<std::string> SimOptions() const
+    {
+        std::vector<std::string> o = row.sim;
+        o.insert(o.end(), {"--flash-dump", simDump});
+        if (row.job == "verify")
+            o.insert(o.end(), {"--flash", simFw});
+        return o;
+    }
+    // Once the simulator has ended: how the run ended, with the log and flash.
+    ScenarioEnd End(int exit, const std::string &text, RunIcon icon) const
+    {
+        return {exit, text, icon, ScenarioReadFile(log), ScenarioReadFile(dump)};
+    }
+};
+
 // What differs from the row, a line each; empty when the run ended as the
 // row says.
-inline std::string ScenarioDifferences(const Scenario &row, const ScenarioEnd &end,
-                                       const std::string &firmwarePath)
+inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd &end)
 {
+    const Scenario &row = run.row;
     std::string d;
     if (end.exit >= 0 && end.exit != row.exit)
         d += "exit status " + std::to_string(end.exit) + ", not " + std::to_string(row.exit) + "\n";
@@ -175,7 +206,7 @@ inline std::string ScenarioDifferences(const Scenario &row, const ScenarioEnd &e
         logLine = end.log.substr(at + mark.size(), end.log.find('\n', at) - at - mark.size());
     if (row.log == "-" ? logLine != "-" : !ScenarioShows(logLine, row.log))
         d += "log: " + logLine + "\n";
-    if (ScenarioFlashHolds(end.flashDump, firmwarePath) != (row.flash == "same"))
+    if (ScenarioFlashHolds(end.flashDump, run.fw) != (row.flash == "same"))
         d += "the flash is not " + row.flash + "\n";
     return d;
 }

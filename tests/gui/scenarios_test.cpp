@@ -1,0 +1,225 @@
+// The run scenarios, run by the upload dialog against mirdel-sim: its boxes,
+// the log and the instrument's flash; on the way, the dialog's running and
+// idle states. Then what only this dialog shows of a run.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <clocale>
+#include <cstdio>
+#include <sys/file.h>
+
+#include "desktop_qt/animation.h"
+#include "desktop_qt/downloaddlg.h"
+#include "serial/sio.h"
+#include "support/log.h"
+#include "tests/common/scenarios.h"
+#include "tests/common/sim_process.h"
+#include "tests/gui/gui_helpers.h"
+
+namespace
+{
+
+const char *const kGroups[] = {"upload", "flash", "verify"};
+const char *const kPlain[] = {" Uploading", " Writing to flash memory", " Verifying"};
+
+} // namespace
+
+class TestScenarios : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir tmp_;
+    std::vector<Scenario> rows_ = ScenarioRead();
+
+    // Shows the dialog on file and starts a run on port.
+    static void Start(CDownloadDlg &dlg, const std::string &file, const std::string &port,
+                      bool verify = true)
+    {
+        QCOMPARE(dlg.ScanFile(file.c_str()), 1);
+        dlg.show();
+        if (!verify)
+            QTest::mouseClick(dlg.findChild<QCheckBox *>("verifyCheck"), Qt::LeftButton);
+        dlg.findChild<QComboBox *>("portBox")->setEditText(QString::fromStdString(port));
+        QTest::mouseClick(dlg.findChild<QPushButton *>("startButton"), Qt::LeftButton);
+    }
+
+    static void CheckRunning(CDownloadDlg &dlg)
+    {
+        QCOMPARE(dlg.windowTitle(), QString("Uploading..."));
+        QCOMPARE(dlg.findChild<QPushButton *>("cancelButton")->text(), QString("Sto&p"));
+        QVERIFY(dlg.findChild<QPushButton *>("cancelButton")->isDefault());
+        for (const char *n : {"startButton", "portBox", "advancedButton", "verifyCheck"})
+            QVERIFY(!dlg.findChild<QWidget *>(n)->isEnabled());
+        QVERIFY(dlg.findChild<UploadAnimation *>("animation")->IsPlaying());
+        QVERIFY(!dlg.close()); // the window's Close command is refused
+    }
+
+    static void CheckIdle(CDownloadDlg &dlg)
+    {
+        QVERIFY(!dlg.Running());
+        QCOMPARE(dlg.windowTitle(), QString("Upload"));
+        QCOMPARE(dlg.findChild<QPushButton *>("cancelButton")->text(), QString("&Cancel"));
+        QVERIFY(dlg.findChild<QPushButton *>("startButton")->isDefault());
+        for (const char *n : {"cancelButton", "startButton", "portBox", "advancedButton"})
+            QVERIFY(dlg.findChild<QWidget *>(n)->isEnabled());
+        for (int g = 0; g < 3; g++) {
+            QCOMPARE(dlg.findChild<QLabel *>(QString(kGroups[g]) + "Label")->text(), kPlain[g]);
+            QCOMPARE(dlg.findChild<QProgressBar *>(QString(kGroups[g]) + "Bar")->value(), 0);
+        }
+        QVERIFY(dlg.findChild<QLabel *>("flashNote")->isHidden());
+        QVERIFY(!dlg.findChild<UploadAnimation *>("animation")->IsPlaying());
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+    }
+
+  private slots:
+    void initTestCase()
+    {
+        std::setlocale(LC_NUMERIC, "C");
+        QVERIFY(tmp_.isValid() && rows_.size() >= 20);
+        RunSetPortTimeout(1000);
+    }
+
+    void cleanupTestCase() { std::printf("%s", ScenarioSummary("qt", rows_).c_str()); }
+
+    void run_data()
+    {
+        QTest::addColumn<size_t>("index");
+        for (size_t i = 0; i < rows_.size(); i++)
+            QTest::newRow(rows_[i].name.c_str()) << i;
+    }
+
+    void run()
+    {
+        QFETCH(size_t, index);
+        const Scenario &row = rows_[index];
+        if (!row.NotHere("qt").empty())
+            QSKIP(row.NotHere("qt").c_str());
+        ScenarioRun run(row, tmp_.path().toStdString());
+        std::unique_ptr<SimProcess> sim(row.NoPort() ? nullptr : new SimProcess(run.SimOptions()));
+        const std::string port = sim ? sim->Path() : "/nonexistent/mirdel-tty";
+        QVERIFY(LogOpen(run.log.c_str(), nullptr, "mirdel: ", true));
+        MessageRecorder boxes(row.user == "yes" ? APP_ANSWER_YES : APP_ANSWER_NO);
+        CDownloadDlg dlg;
+        // The groups' labels and bars at Stop and at the last box, the note
+        // beside the flash writing at that box.
+        using Groups = std::vector<std::pair<QString, int>>;
+        auto groups = [&dlg] {
+            Groups s;
+            for (const char *g : kGroups)
+                s.push_back({dlg.findChild<QLabel *>(QString(g) + "Label")->text(),
+                             dlg.findChild<QProgressBar *>(QString(g) + "Bar")->value()});
+            return s;
+        };
+        Groups atStop, atBox;
+        bool noteAtBox = false;
+        boxes.onMessage = [&](const AppMessage &) {
+            atBox = groups();
+            noteAtBox = dlg.findChild<QLabel *>("flashNote")->isVisible();
+        };
+        Start(dlg, run.fw, port, row.job != "no-verify");
+        if (dlg.Running())
+            CheckRunning(dlg);
+        if (row.Stops()) {
+            QTRY_VERIFY_WITH_TIMEOUT(sim->WaitForLine(row.StopAt(), 1, 0), 60000);
+            QTest::keyClick(&dlg, Qt::Key_Escape); // Esc is Stop during a run
+            auto *stop = dlg.findChild<QPushButton *>("cancelButton");
+            QVERIFY(stop->text() == "Stopping..." && !stop->isEnabled() && dlg.isVisible());
+            atStop = groups();
+            sim->Release();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.Running(), 60000);
+        LogClose();
+        // After success every group that ran is done; after Stop the groups
+        // stay as they were, but for a flash writing under way, which ends.
+        bool moved = false;
+        for (int g = 0; g < 3 && (row.icon == RUN_ICON_INFORMATION || !atStop.empty()); g++) {
+            const QString plain = kPlain[g], done = plain + " ... done.";
+            bool ran = g < (row.job == "no-verify" ? 2 : 3);
+            bool moves = !atStop.empty() && RunGroupMovesAfterStop(g) && atStop[g].first == plain + " ...";
+            moved = moved || moves;
+            if (atStop.empty())
+                QCOMPARE(atBox[g], ran ? std::pair(done, RUN_BAR_MAX) : std::pair(plain, 0));
+            else
+                QCOMPARE(atBox[g], moves ? std::pair(done, RUN_BAR_MAX) : atStop[g]);
+        }
+        QCOMPARE(noteAtBox, moved);
+        // The dialog closes after success; otherwise it is ready for another run.
+        if (row.icon == RUN_ICON_INFORMATION)
+            QVERIFY(!dlg.isVisible() && dlg.result() == QDialog::Accepted);
+        else
+            CheckIdle(dlg);
+        QCOMPARE(theApp.lastPort, port);
+        if (sim && !sim->WaitForExit(50)) { // the port is free again (unless hung up)
+            SioPort *again = SioOpen(port.c_str(), RUN_BAUD_RATE, 1000);
+            QVERIFY(again != nullptr);
+            SioClose(again);
+        }
+        sim.reset();
+        std::string texts;
+        for (const AppMessage &m : boxes.messages)
+            texts += m.text + "\n";
+        const RunIcon icons[] = {RUN_ICON_STOP, RUN_ICON_EXCLAMATION, RUN_ICON_INFORMATION};
+        RunIcon icon = boxes.messages.empty() ? RUN_ICON_NONE : icons[boxes.messages.back().icon];
+        QCOMPARE(ScenarioDifferences(run, run.End(-1, texts, icon)), std::string());
+    }
+
+    // An instrument that reports more flash bytes than the file holds: the
+    // bar stands at its end, the number reads what was computed.
+    void flashAbove100()
+    {
+        // 6,100 bytes written as 4,096 and 2,004; the second report says 8,192.
+        SimProcess sim({"--fault", "flash:2:text:8192"});
+        const std::string fw = tmp_.path().toStdString() + "/more.srec";
+        WriteLines(fw, Join(ImageLines(0x10000, "App", 0x10000, 6000),
+                            ImageLines(0x40000, "Data", 0x40000, 100)));
+        MessageRecorder boxes;
+        CDownloadDlg dlg;
+        QString percent, label;
+        int bar = 0;
+        boxes.onMessage = [&](const AppMessage &) {
+            percent = dlg.findChild<QLabel *>("flashPercent")->text();
+            label = dlg.findChild<QLabel *>("flashLabel")->text();
+            bar = dlg.findChild<QProgressBar *>("flashBar")->value();
+        };
+        Start(dlg, fw, sim.Path(), false);
+        QTRY_VERIFY_WITH_TIMEOUT(!boxes.messages.empty(), 20000);
+        QCOMPARE(boxes.Text(0), std::string("Upload successful."));
+        QCOMPARE(percent, QString("201")); // 12,288 of 6,100
+        QCOMPARE(bar, RUN_BAR_MAX);
+        QCOMPARE(label, QString(" Writing to flash memory ... done."));
+    }
+
+    void portInUse()
+    {
+        SimProcess sim;
+        // Another program holds the port the way Mirdel itself does.
+        int held = open(sim.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(held >= 0);
+        QCOMPARE(flock(held, LOCK_EX | LOCK_NB), 0);
+        MessageRecorder boxes;
+        CDownloadDlg dlg;
+        const std::string fw = tmp_.path().toStdString() + "/busy.srec";
+        WriteLines(fw, ImageLines(0x10000, "App", 0x10000, 256));
+        Start(dlg, fw, sim.Path());
+        close(held);
+        QCOMPARE(boxes.messages.size(), size_t(1));
+        QCOMPARE(boxes.messages[0].icon, APP_ICON_STOP);
+        std::string text = boxes.Text(0);
+        const std::string advice = "\n\nThe port may be already in use in other application";
+        QVERIFY2(text.rfind("Cannot open serial port:\n\n", 0) == 0 &&
+                     text.find("ERROR_ACCESS_DENIED") != std::string::npos &&
+                     text.size() > advice.size() &&
+                     text.compare(text.size() - advice.size(), advice.size(), advice) == 0,
+                 text.c_str());
+        CheckIdle(dlg);
+        QVERIFY(sim.Received().empty());
+    }
+};
+
+QTEST_MAIN(TestScenarios)
+#include "scenarios_test.moc"
