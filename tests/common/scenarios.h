@@ -211,6 +211,31 @@ inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd
     return d;
 }
 
+// A window's progress groups: each one's label and bar position.
+using ScenarioGroups = std::vector<std::pair<std::string, int>>;
+
+// What a window's groups and its note beside the flash writing show at the
+// last box, against what they must: after success every group that ran is
+// done; after Stop (atStop: what they showed then) they stay as they were,
+// but for a flash writing under way, which ends with the note beside it.
+inline std::string ScenarioGroupsDiffer(const Scenario &row, const ScenarioGroups &atStop,
+                                        const ScenarioGroups &atBox, bool noteAtBox)
+{
+    std::string d;
+    bool moved = false;
+    for (int g = 0; g < 3 && (row.icon == RUN_ICON_INFORMATION || !atStop.empty()); g++) {
+        const std::string plain = RunGroupLabels[g], done = plain + " ... done.";
+        bool ran = g < (row.job == "no-verify" ? 2 : 3);
+        bool moves = !atStop.empty() && RunGroupMovesAfterStop(g) && atStop[g].first == plain + " ...";
+        moved = moved || moves;
+        auto want = atStop.empty() ? (ran ? std::pair(done, RUN_BAR_MAX) : std::pair(plain, 0))
+                                   : (moves ? std::pair(done, RUN_BAR_MAX) : atStop[g]);
+        if (g >= int(atBox.size()) || atBox[g] != want)
+            d += "group " + std::to_string(g) + " not " + want.first + "\n";
+    }
+    return noteAtBox == moved ? d : d + "the flash note shown: " + std::to_string(noteAtBox) + "\n";
+}
+
 // The line a harness ends with: the count of rows run, and why the others
 // were not.
 inline std::string ScenarioSummary(const std::string &face, const std::vector<Scenario> &rows)
