@@ -4,6 +4,7 @@
 
 #include "platform/memalloc.h"
 #include "platform/port_access.h"
+#include "platform/syserr.h"
 #include "support/winerr.h"
 #include "serial/sio_internal.h"
 #include "support/log.h"
@@ -61,7 +62,15 @@ int sio_no_device(const SioPort *port, const char *operation)
 void sio_device_failed(const char *call)
 {
     bool lost = PlatPortLastFault(PLAT_PORT_TRANSFER) == PLAT_PORT_FAULT_MISSING;
+    // Making the text may change the thread's error, which the caller reads
+    // next for its advice (a port that does not exist, one in use).
+    unsigned long code = PlatGetLastError();
+    int err = PlatGetLastErrno();
     sio_set_error(-1, "%s: %s", call, WinLastErrStr());
+    if (err)
+        PlatSetLastErrorFromErrno(err);
+    else
+        PlatSetLastError(code);
     sioDeviceLost = lost;
 }
 

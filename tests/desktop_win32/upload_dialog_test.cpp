@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <set>
 
 #include "core/run.h"
 #include "desktop_win32/downloaddlg.h"
@@ -150,13 +149,8 @@ TEST(UploadDialog, ErrorBoxes)
              bad[1].substr(bad[1].size() - 2) + "), should be 0x" +
              good[1].substr(good[1].size() - 2)},
         {missing, "", "Error while checking the firmware file:\n\n" + missing + "\n\n- "},
-        {FirmwareFile("overlap.srec", {Image(0x1000, 16), Image(0x1008, 16)}), "COM9",
-         "ERROR:\n\nSegment #0 of image #0 (0x1000~0x1010) overlaps\nsegment #0 of image #1 "
-         "(0x1008~0x1018)\n"},
         {FirmwareFile("high.srec", {Image(0xEFFF0, 17)}), "COM9",
-         "WARNING:\nThe selected firmware exceeds the highest possible flash address", true},
-        {FirmwareFile("ok.srec", {Image(0x1000, 16)}), "COM9",
-         "Cannot open serial port:\n\nCOM9: ", false, "<ERROR_FILE_NOT_FOUND>"}};
+         "WARNING:\nThe selected firmware exceeds the highest possible flash address", true}};
     for (const auto &c : cases) {
         auto box = [&](HWND b) {
             std::string text = WinBoxText(b);
@@ -184,95 +178,4 @@ TEST(UploadDialog, ErrorBoxes)
         }
         EXPECT_TRUE(WinAllDialogsSeen()) << c.prefix;
     }
-}
-
-// Whole runs: a verified upload, and Stop (Esc during a run) pressed during
-// flash writing and during the upload. Stop is taken at once; the groups
-// stay as they are, but for the flash writing, which the instrument
-// finishes first while a note below it says so.
-TEST(UploadDialog, Runs)
-{
-    const char *com = std::getenv("MIRDEL_TEST_COM");
-    ASSERT_TRUE(com) << "MIRDEL_TEST_COM names no port: scripts/test-windows starts mirdel-sim "
-                        "on COM7 for this program";
-    const struct {
-        int stopIn; // the group under way when Stop is pressed; -1: no Stop
-        size_t bytes;
-        std::string text;
-        UINT icon;
-    } cases[] = {{-1, 256, "Upload successful.", MB_ICONINFORMATION},
-                 {RUN_GROUP_FLASH, 2048, "Upload stopped by user.", MB_ICONEXCLAMATION},
-                 {RUN_GROUP_UPLOAD, 32 * 60, "Upload stopped by user.", MB_ICONEXCLAMATION}};
-    for (const auto &c : cases) {
-        CDownloadDlg dlg(nullptr);
-        ASSERT_EQ(dlg.ScanFile(FirmwareFile("run.srec", {Image(0x10000, c.bytes)}).c_str()), 1);
-        const bool flashStop = c.stopIn == RUN_GROUP_FLASH;
-        std::set<std::string> labels[3];
-        bool boldSeen[3] = {}, noteAtBox = false, grownAtBox = false;
-        Groups atStop, atBox;
-        std::pair<std::string, UINT> box;
-        RECT idle = {}, now;
-        auto note = [&] { return GetDlgItem(dlg.Window(), IDC_GROUP_NOTE + RUN_GROUP_FLASH); };
-        WhenDialog([&](HWND w) {
-            GetWindowRect(w, &idle);
-            SetDlgItemTextA(w, IDC_PORT, com);
-            WinClick(w, IDC_START);
-            // The running state is in place at once; Close is refused.
-            EXPECT_EQ(WinText(w), "Uploading...");
-            EXPECT_EQ(WinItemText(w, IDC_CANCEL_STOP), "Sto&p");
-            EXPECT_EQ(LOWORD(SendMessageA(w, DM_GETDEFID, 0, 0)), IDC_CANCEL_STOP);
-            for (int id : {IDC_START, IDC_PORT, IDC_ADVANCED, IDC_VERIFY})
-                EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, id))) << id;
-            SendMessageA(w, WM_CLOSE, 0, 0);
-            EXPECT_TRUE(dlg.Running());
-            WinPump(60000, [&] {
-                Groups s = Shown(w);
-                for (int g = 0; g < 3; g++) {
-                    labels[g].insert(s.label[g]);
-                    boldSeen[g] = boldSeen[g] || s.bold[g];
-                }
-                return c.stopIn < 0 ? !IsWindowVisible(w) : s.bar[c.stopIn] > 0;
-            });
-            if (c.stopIn < 0)
-                return; // closed after success
-            SendMessageA(w, WM_COMMAND, IDCANCEL, 0);
-            atStop = Shown(w);
-            EXPECT_LT(atStop.bar[c.stopIn], RUN_BAR_MAX);
-            EXPECT_EQ(WinItemText(w, IDC_CANCEL_STOP), "Stopping...");
-            EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_STOP)));
-            WinPump(60000, [&] { return !dlg.Running(); });
-            ExpectIdle(w);
-            GetWindowRect(w, &now);
-            EXPECT_TRUE(EqualRect(&now, &idle) && !IsWindowVisible(note()));
-            WinClick(w, IDC_CANCEL_STOP);
-        });
-        WhenDialog(
-            [&](HWND b) {
-                box = {WinBoxText(b), WinBoxIcon(b)};
-                atBox = Shown(dlg.Window());
-                noteAtBox = IsWindowVisible(note());
-                GetWindowRect(dlg.Window(), &now);
-                grownAtBox = now.bottom - now.top > idle.bottom - idle.top;
-                EndDialog(b, IDOK);
-            },
-            60000);
-        EXPECT_EQ(dlg.DoModal(), c.stopIn < 0 ? IDOK : IDCANCEL);
-        EXPECT_TRUE(WinAllDialogsSeen());
-        EXPECT_EQ(box, std::pair(c.text, c.icon));
-        for (int g = 0; g < 3; g++) {
-            std::string done = std::string(kPlain[g]) + " ... done.";
-            if (c.stopIn < 0) {
-                EXPECT_TRUE(atBox.label[g] == done && atBox.number[g] == "100" &&
-                            atBox.bar[g] == RUN_BAR_MAX && !atBox.bold[g]);
-                EXPECT_TRUE(labels[g].count(std::string(kPlain[g]) + " ...") && boldSeen[g]) << g;
-            } else if (flashStop && g == RUN_GROUP_FLASH) {
-                EXPECT_TRUE(atBox.label[g] == done && atBox.bar[g] == RUN_BAR_MAX);
-            } else {
-                EXPECT_TRUE(atBox.label[g] == atStop.label[g] && atBox.bar[g] == atStop.bar[g])
-                    << g << " " << atBox.label[g];
-            }
-        }
-        EXPECT_EQ(std::pair(noteAtBox, grownAtBox), std::pair(flashStop, flashStop));
-    }
-    EXPECT_EQ(theApp.lastPort, com);
 }

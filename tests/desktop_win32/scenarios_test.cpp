@@ -1,0 +1,180 @@
+// The run scenarios, run by the upload dialog under Wine: for each row a
+// mirdel-sim of its own (MIRDEL_SIM, the Linux build, started through the
+// Unix shell) linked as COM12; the dialog's boxes, the log and the
+// instrument's flash; on the way, the dialog's running and idle states.
+#include <windows.h>
+#include <commctrl.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "desktop_win32/downloaddlg.h"
+#include "desktop_win32/mirdelapp.h"
+#include "desktop_win32/resource.h"
+#include "support/log.h"
+#include "tests/common/scenarios.h"
+#include "tests/desktop_win32/win_ui_test.h"
+
+namespace
+{
+
+const int kLabel[3] = {IDC_UPLOAD_LABEL, IDC_FLASH_LABEL, IDC_VERIFY_LABEL};
+const int kBar[3] = {IDC_UPLOAD_BAR, IDC_FLASH_BAR, IDC_VERIFY_BAR};
+
+// A command line of the Unix shell, as Wine starts it; false when it
+// could not be started. Its handles stay open: closing a Unix process's
+// handles under Wine made later dialogs of this program lose their least
+// size.
+bool Shell(const std::string &script)
+{
+    std::string line = "sh -c \"" + script + "\"";
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi;
+    return CreateProcessA("Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &si, &pi);
+}
+
+// The simulator of one row, in a folder that both sides name: /tmp/NAME
+// for it, Z:/tmp/NAME here.
+class WineSim
+{
+  public:
+    WineSim(const std::string &folder, const std::vector<std::string> &options) : dir_(folder)
+    {
+        std::string args;
+        for (const std::string &o : options)
+            args += " '" + o + "'";
+        for (const char *f : {"/sim.out", "/transcript", "/pid", "/ended"})
+            DeleteFileA(("Z:" + dir_ + f).c_str());
+        started_ = Shell("$MIRDEL_SIM --time-limit 120 --link $WINEPREFIX/dosdevices/com12 "
+                         "--transcript " + dir_ + "/transcript" + args + " >" + dir_ + "/sim.out & echo $! >" +
+                         dir_ + "/pid; wait; echo >" + dir_ + "/ended");
+        WinPump(10000, [&] { return !ScenarioReadFile("Z:" + dir_ + "/sim.out").empty(); });
+    }
+    ~WineSim()
+    {
+        Signal("TERM");
+        WinPump(10000, [&] { return Has("/ended", ""); });
+    }
+    bool Started() const { return started_ && Has("/sim.out", ""); }
+    bool Has(const std::string &file, const std::string &line) const
+    {
+        std::ifstream in("Z:" + dir_ + file);
+        for (std::string l; std::getline(in, l);)
+            if (line.empty() || l == line)
+                return true;
+        return false;
+    }
+    void Signal(const char *name) const { Shell(std::string("kill -") + name + " $(cat " + dir_ + "/pid)"); }
+
+  private:
+    std::string dir_;
+    bool started_ = false;
+};
+
+ScenarioGroups Groups(HWND dlg)
+{
+    ScenarioGroups s;
+    for (int g = 0; g < 3; g++)
+        s.push_back({WinItemText(dlg, kLabel[g]),
+                     static_cast<int>(SendDlgItemMessageA(dlg, kBar[g], PBM_GETPOS, 0, 0))});
+    return s;
+}
+
+} // namespace
+
+TEST(UploadScenarios, EndAsTheTableSays)
+{
+    const char *table = std::getenv("MIRDEL_SCENARIOS");
+    ASSERT_TRUE(table && std::getenv("MIRDEL_SIM"))
+        << "MIRDEL_SCENARIOS and MIRDEL_SIM name the table and the simulator: "
+           "scripts/test-windows sets them";
+    const std::vector<Scenario> rows = ScenarioRead(table);
+    ASSERT_GE(rows.size(), 20u);
+    const std::string folder = "/tmp/mirdel-w32scen-" + std::to_string(GetCurrentProcessId());
+    CreateDirectoryA(("Z:" + folder).c_str(), nullptr);
+    RunSetPortTimeout(1000);
+    for (const Scenario &row : rows) {
+        if (!row.NotHere("win32").empty())
+            continue;
+        SCOPED_TRACE(row.name);
+        ScenarioRun run(row, "Z:" + folder, folder);
+        std::unique_ptr<WineSim> sim(row.NoPort() ? nullptr : new WineSim(folder, run.SimOptions()));
+        ASSERT_TRUE(!sim || sim->Started());
+        const std::string port = sim ? "COM12" : "COM9";
+        ASSERT_TRUE(LogOpen(run.log.c_str(), nullptr, "mirdel: ", true));
+        CDownloadDlg dlg(nullptr);
+        ASSERT_EQ(dlg.ScanFile(run.fw.c_str()), 1);
+        ScenarioGroups atStop, atBox;
+        bool noteAtBox = false, grownAtBox = false;
+        RECT idle = {}, now;
+        std::string texts;
+        UINT icon = 0;
+        WhenDialog([&](HWND w) {
+            GetWindowRect(w, &idle);
+            SetDlgItemTextA(w, IDC_PORT, port.c_str());
+            if (row.job == "no-verify")
+                SendDlgItemMessageA(w, IDC_VERIFY, BM_CLICK, 0, 0);
+            WinClick(w, IDC_START); // the questions come and go meanwhile
+            if (dlg.Running()) { // the running state is in place at once; Close is refused
+                EXPECT_EQ(WinText(w), "Uploading...");
+                EXPECT_EQ(WinItemText(w, IDC_CANCEL_STOP), "Sto&p");
+                EXPECT_EQ(LOWORD(SendMessageA(w, DM_GETDEFID, 0, 0)), IDC_CANCEL_STOP);
+                for (int id : {IDC_START, IDC_PORT, IDC_ADVANCED, IDC_VERIFY})
+                    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, id))) << id;
+                SendMessageA(w, WM_CLOSE, 0, 0);
+                EXPECT_TRUE(dlg.Running());
+            }
+            if (row.Stops()) {
+                WinPump(60000, [&] { return sim->Has("/transcript", row.StopAt()); });
+                SendMessageA(w, WM_COMMAND, IDCANCEL, 0); // Esc
+                EXPECT_EQ(WinItemText(w, IDC_CANCEL_STOP), "Stopping...");
+                EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_STOP)));
+                atStop = Groups(w);
+                sim->Signal("USR1");
+            }
+            WinPump(60000, [&] { return !dlg.Running(); });
+            if (!IsWindowVisible(w))
+                return; // closed after success
+            // Idle again, as it was before the run.
+            EXPECT_EQ(WinText(w), "Upload");
+            EXPECT_EQ(WinItemText(w, IDC_CANCEL_STOP), "&Cancel");
+            EXPECT_EQ(LOWORD(SendMessageA(w, DM_GETDEFID, 0, 0)), IDC_START);
+            for (int id : {IDC_START, IDC_CANCEL_STOP, IDC_PORT, IDC_ADVANCED})
+                EXPECT_TRUE(IsWindowEnabled(GetDlgItem(w, id))) << id;
+            for (int g = 0; g < 3; g++)
+                EXPECT_EQ(Groups(w)[g], std::pair(std::string(RunGroupLabels[g]), 0));
+            GetWindowRect(w, &now);
+            EXPECT_TRUE(EqualRect(&now, &idle));
+            WinClick(w, IDC_CANCEL_STOP);
+        });
+        for (int n = row.user == "yes" ? 2 : 1; n > 0; n--)
+            WhenDialog(
+                [&](HWND b) {
+                    texts += WinBoxText(b) + "\n";
+                    icon = WinBoxIcon(b);
+                    atBox = Groups(dlg.Window());
+                    noteAtBox = IsWindowVisible(GetDlgItem(dlg.Window(), IDC_GROUP_NOTE + RUN_GROUP_FLASH));
+                    GetWindowRect(dlg.Window(), &now);
+                    grownAtBox = now.bottom - now.top > idle.bottom - idle.top;
+                    EndDialog(b, row.user == "no" ? IDNO : row.user == "yes" ? IDYES : IDOK);
+                },
+                60000);
+        EXPECT_EQ(dlg.DoModal(), row.icon == RUN_ICON_INFORMATION ? IDOK : IDCANCEL);
+        EXPECT_TRUE(WinAllDialogsSeen());
+        LogClose();
+        sim.reset();
+        EXPECT_EQ(theApp.lastPort, port);
+        EXPECT_EQ(grownAtBox, noteAtBox); // the note makes room for itself
+        const std::pair<UINT, RunIcon> icons[] = {{MB_ICONINFORMATION, RUN_ICON_INFORMATION},
+                                                  {MB_ICONEXCLAMATION, RUN_ICON_EXCLAMATION},
+                                                  {MB_ICONSTOP, RUN_ICON_STOP}};
+        RunIcon shown = RUN_ICON_NONE;
+        for (const auto &[mb, run_icon] : icons)
+            shown = icon == mb ? run_icon : shown;
+        EXPECT_EQ(ScenarioGroupsDiffer(row, atStop, atBox, noteAtBox), "");
+        EXPECT_EQ(ScenarioDifferences(run, run.End(-1, texts, shown)), "");
+    }
+    std::printf("%s", ScenarioSummary("win32", rows).c_str());
+}
