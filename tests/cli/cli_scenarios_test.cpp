@@ -1,6 +1,7 @@
 // The run scenarios, run by mirdel-cli against mirdel-sim: its exit status,
 // what it printed, its log and the instrument's flash.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <filesystem>
 #include <iostream>
@@ -40,5 +41,59 @@ TEST(CliScenarios, EndAsTheTableSays)
         EXPECT_EQ(ScenarioDifferences(run, run.End(r.status, r.out + r.err, RUN_ICON_NONE)), "");
     }
     std::cout << ScenarioSummary("cli", rows);
+    std::filesystem::remove_all(folder);
+}
+
+// The same rows on several ports at once, a batch of them per mirdel-cli:
+// each port's result line (--json) ends as its row.
+TEST(CliScenarios, SeveralPortsEndAsTheTableSays)
+{
+    char folder[] = "/tmp/mirdel-cliscen-XXXXXX";
+    ASSERT_TRUE(mkdtemp(folder));
+    const std::vector<Scenario> rows = ScenarioRead();
+    for (const ScenarioBatch &batch : ScenarioBatches(rows, "cli-station")) {
+        std::vector<std::unique_ptr<ScenarioRun>> runs;
+        std::vector<std::unique_ptr<SimProcess>> sims;
+        std::vector<std::string> args = {batch[0]->job == "verify" ? "verify" : "upload", "--json"};
+        for (const Scenario *row : batch) {
+            std::string sub = std::string(folder) + "/" + row->name;
+            std::filesystem::create_directory(sub);
+            runs.emplace_back(new ScenarioRun(*row, sub));
+            sims.emplace_back(row->NoPort() ? nullptr : new SimProcess(runs.back()->SimOptions()));
+            args.insert(args.end(), {"--port", sims.back() ? sims.back()->Path() : "/nonexistent/tty"});
+        }
+        if (batch[0]->job == "no-verify")
+            args.push_back("--no-verify");
+        args.push_back(runs[0]->fw);
+        std::function<bool(const std::string &)> allAtStop = [&](const std::string &) {
+            for (size_t i = 0; i < batch.size(); i++)
+                if (!sims[i]->WaitForLine(batch[i]->StopAt(), 1, 0))
+                    return false;
+            return true;
+        };
+        auto release = [&] {
+            for (auto &sim : sims)
+                sim->Release();
+        };
+        CliRun r = RunCliProgram(args, batch[0]->Stops() ? allAtStop : nullptr, SIGINT,
+                                 "MIRDEL_PORT_TIMEOUT_MS=1000", release);
+        for (size_t i = 0; i < batch.size(); i++) {
+            SCOPED_TRACE(batch[i]->name);
+            std::string port = sims[i] ? sims[i]->Path() : "/nonexistent/tty";
+            sims[i].reset();
+            std::istringstream lines(r.out);
+            nlohmann::json result;
+            for (std::string l; std::getline(lines, l);) {
+                nlohmann::json j = nlohmann::json::parse(l, nullptr, false);
+                if (j.value("event", "") == "result" && j.value("port", "") == port)
+                    result = j;
+            }
+            ASSERT_TRUE(result.is_object()) << r.out;
+            ScenarioEnd end = runs[i]->End(result["exit_status"], result["outcome"], RUN_ICON_NONE);
+            end.logged = false;
+            EXPECT_EQ(ScenarioDifferences(*runs[i], end), "");
+        }
+    }
+    std::cout << ScenarioSummary("cli-station", rows);
     std::filesystem::remove_all(folder);
 }

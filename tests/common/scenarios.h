@@ -13,6 +13,7 @@
 
 #include "core/run.h"
 #include "core/scan.h"
+#include "core/station.h"
 #include "firmware/mdl.h"
 #include "firmware/mdl_write.h"
 
@@ -154,6 +155,7 @@ struct ScenarioEnd {
     std::string text;             // the boxes' texts, or the program's output
     RunIcon icon = RUN_ICON_NONE; // of the last box
     std::string log, flashDump;
+    bool logged = true; // false: the run kept no log of its own (a station's port)
 };
 
 // One run of a row: its firmware file, log and flash dump in a folder of
@@ -195,7 +197,7 @@ inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd
     std::string d;
     if (end.exit >= 0 && end.exit != row.exit)
         d += "exit status " + std::to_string(end.exit) + ", not " + std::to_string(row.exit) + "\n";
-    if (end.exit < 0 && end.icon != row.icon)
+    if ((end.exit < 0 || end.icon != RUN_ICON_NONE) && end.icon != row.icon)
         d += "icon " + std::to_string(end.icon) + ", not " + std::to_string(row.icon) + "\n";
     if (!ScenarioShows(end.text, row.outcome))
         d += "outcome: " + end.text + "\n";
@@ -204,11 +206,48 @@ inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd
     std::string logLine = "-";
     if (at != std::string::npos)
         logLine = end.log.substr(at + mark.size(), end.log.find('\n', at) - at - mark.size());
-    if (row.log == "-" ? logLine != "-" : !ScenarioShows(logLine, row.log))
+    if (end.logged && (row.log == "-" ? logLine != "-" : !ScenarioShows(logLine, row.log)))
         d += "log: " + logLine + "\n";
     if (ScenarioFlashHolds(end.flashDump, run.fw) != (row.flash == "same"))
         d += "the flash is not " + row.flash + "\n";
     return d;
+}
+
+// The rows a station runs together, one file for all its ports: those of
+// one job, all stopped once each has come to its stop line, or none.
+using ScenarioBatch = std::vector<const Scenario *>;
+inline std::vector<ScenarioBatch> ScenarioBatches(const std::vector<Scenario> &rows,
+                                                  const std::string &face)
+{
+    std::map<std::string, ScenarioBatch> batches;
+    for (const Scenario &r : rows)
+        if (r.NotHere(face).empty())
+            batches[r.job + (r.Stops() ? " stop" : "")].push_back(&r);
+    std::vector<ScenarioBatch> out;
+    for (const auto &b : batches)
+        out.push_back(b.second);
+    return out;
+}
+
+// The summary a station shows of a batch, its rows' statuses told as the
+// core tells them.
+inline std::string ScenarioStationSummary(const ScenarioBatch &batch)
+{
+    std::vector<StationPort> ports(batch.size());
+    for (size_t i = 0; i < batch.size(); i++)
+        ports[i].status = batch[i]->exit;
+    return StationSummary(ports);
+}
+
+// A port's exit status in a station's result lines; -1 when it has none.
+inline int ScenarioResultStatus(const std::string &results, const std::string &port)
+{
+    std::istringstream lines(results);
+    const std::string name = "\"port\":\"" + port + "\"", status = "\"exit_status\":";
+    for (std::string l; std::getline(lines, l);)
+        if (l.find(name) != std::string::npos && l.find(status) != std::string::npos)
+            return std::atoi(l.c_str() + l.find(status) + status.size());
+    return -1;
 }
 
 // A window's progress groups: each one's label and bar position.
