@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 #include <clocale>
 #include <cstdio>
@@ -15,6 +16,7 @@
 
 #include "desktop_qt/animation.h"
 #include "desktop_qt/downloaddlg.h"
+#include "desktop_qt/stationdlg.h"
 #include "serial/sio.h"
 #include "support/log.h"
 #include "tests/common/scenarios.h"
@@ -150,6 +152,73 @@ class TestScenarios : public QObject
         const RunIcon icons[] = {RUN_ICON_STOP, RUN_ICON_EXCLAMATION, RUN_ICON_INFORMATION};
         RunIcon icon = boxes.messages.empty() ? RUN_ICON_NONE : icons[boxes.messages.back().icon];
         QCOMPARE(ScenarioDifferences(run, run.End(-1, texts, icon)), std::string());
+    }
+
+    // The same rows in the station window, a batch of them per run: each
+    // port's row (its whole outcome in the tooltip) and its result line.
+    void stations()
+    {
+        const std::string results = tmp_.path().toStdString() + "/results.jsonl";
+        qputenv("MIRDEL_PORT_TIMEOUT_MS", "1000"); // the children's
+        MessageRecorder boxes;
+        for (const ScenarioBatch &batch : ScenarioBatches(rows_, "qt-station")) {
+            std::vector<std::unique_ptr<ScenarioRun>> runs;
+            std::vector<std::unique_ptr<SimProcess>> sims;
+            std::vector<std::string> ports;
+            for (const Scenario *row : batch) {
+                std::string sub = tmp_.path().toStdString() + "/" + row->name;
+                QVERIFY(QDir().mkpath(QString::fromStdString(sub)));
+                runs.emplace_back(new ScenarioRun(*row, sub));
+                sims.emplace_back(row->NoPort() ? nullptr : new SimProcess(runs.back()->SimOptions()));
+                ports.push_back(sims.back() ? sims.back()->Path() : "/dev/mirdel-no-such-port");
+            }
+            CStationDlg dlg;
+            dlg.program = MIRDEL_BIN_DIR "/cli/mirdel-cli";
+            dlg.Choose(ports, results);
+            QCOMPARE(dlg.ScanFile(runs[0]->fw.c_str()), 1);
+            dlg.show();
+            bool verifyOnly = batch[0]->job == "verify";
+            dlg.findChild<QAbstractButton *>(verifyOnly ? "verifyOnlyRadio" : "uploadRadio")->setChecked(true);
+            dlg.findChild<QAbstractButton *>("verifyCheck")->setChecked(batch[0]->job != "no-verify");
+            size_t before = ScenarioReadFile(results).size();
+            QTest::keyClick(&dlg, Qt::Key_Return);  // Start is the default button
+            QVERIFY(dlg.Running() && !dlg.close()); // closing refused during the run
+            if (batch[0]->Stops()) {
+                auto atStop = [&] {
+                    for (size_t i = 0; i < batch.size(); i++)
+                        if (!sims[i]->WaitForLine(batch[i]->StopAt(), 1, 0))
+                            return false;
+                    return true;
+                };
+                QTRY_VERIFY_WITH_TIMEOUT(atStop(), 60000);
+                QTest::mouseClick(dlg.findChild<QPushButton *>("stopButton"), Qt::LeftButton);
+                for (auto &sim : sims)
+                    sim->Release();
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(!dlg.Running(), 90000);
+            auto *list = dlg.findChild<QTreeWidget *>("rowsList");
+            std::string added = ScenarioReadFile(results).substr(before);
+            RunIcon worst = RUN_ICON_NONE;
+            for (size_t i = 0; i < batch.size(); i++) {
+                sims[i].reset();
+                auto found = list->findItems(QString::fromStdString(ports[i]), Qt::MatchExactly);
+                QCOMPARE(found.size(), 1);
+                std::string tip = found[0]->toolTip(6).toStdString();
+                QCOMPARE(found[0]->text(2).toStdString(), tip.substr(0, tip.find('\n')));
+                ScenarioEnd end = runs[i]->End(ScenarioResultStatus(added, ports[i]), tip,
+                                               RunIcon(found[0]->data(6, Qt::UserRole).toInt()));
+                end.logged = false;
+                QVERIFY2(ScenarioDifferences(*runs[i], end).empty(),
+                         (batch[i]->name + ": " + ScenarioDifferences(*runs[i], end)).c_str());
+                worst = std::max(worst, batch[i]->icon);
+            }
+            QCOMPARE(dlg.findChild<QLabel *>("summaryText")->text().toStdString(),
+                     ScenarioStationSummary(batch));
+            QCOMPARE(dlg.findChild<QLabel *>("summaryIcon")->property("runIcon").toInt(), int(worst));
+            QVERIFY(dlg.close());
+        }
+        QVERIFY(boxes.messages.empty());
+        std::printf("%s", ScenarioSummary("qt-station", rows_).c_str());
     }
 
     // An instrument that reports more flash bytes than the file holds: the
