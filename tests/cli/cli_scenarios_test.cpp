@@ -31,7 +31,7 @@ TEST(CliScenarios, EndAsTheTableSays)
         std::function<bool(const std::string &)> stopWhen;
         if (row.Stops())
             stopWhen = [&](const std::string &) { return sim->WaitForLine(row.StopAt(), 1, 0); };
-        CliRun r = RunCliProgram(args, stopWhen, SIGINT, "MIRDEL_PORT_TIMEOUT_MS=1000",
+        CliRun r = RunCliProgram(args, stopWhen, SIGINT, row.TimeoutEnv(),
                                  [&] { sim->Release(); });
         if (sim && row.job == "verify") { // a verification writes nothing
             EXPECT_FALSE(sim->WaitForLine("< MIRDEL", 1, 0));
@@ -76,7 +76,7 @@ TEST(CliScenarios, SeveralPortsEndAsTheTableSays)
                 sim->Release();
         };
         CliRun r = RunCliProgram(args, batch[0]->Stops() ? allAtStop : nullptr, SIGINT,
-                                 "MIRDEL_PORT_TIMEOUT_MS=1000", release);
+                                 batch[0]->TimeoutEnv(), release);
         for (size_t i = 0; i < batch.size(); i++) {
             SCOPED_TRACE(batch[i]->name);
             std::string port = sims[i] ? sims[i]->Path() : "/nonexistent/tty";

@@ -27,6 +27,10 @@ struct Scenario {
     // The transcript line at which Stop is pressed.
     std::string StopAt() const { return user.size() > 5 ? user.substr(5) : "# held"; }
     bool NoPort() const { return sim.size() == 1 && sim[0] == "none"; }
+    // The port's time-out: short where the row waits for one, else long
+    // enough for a hold of a loaded machine.
+    int TimeoutMs() const { return exit == CLI_EXIT_TIMEOUT ? 1000 : 30000; }
+    std::string TimeoutEnv() const { return "MIRDEL_PORT_TIMEOUT_MS=" + std::to_string(TimeoutMs()); }
     // Why face cannot run the row ("" when it can).
     std::string NotHere(const std::string &face) const
     {
@@ -79,9 +83,9 @@ inline std::string ScenarioFirmwareText(const std::string &name)
         {"sample", {{0x1000, "Boot", {{0x0, 1024}}}, {0x20000, "Main", {{0x0, 2048}, {0x1000, 256}}}}},
         {"overlap", {{0x1000, "A", {{0x0, 0x100}}}, {0x10FF, "B", {{0x0, 0x10}}}}},
         {"beyond", {{0xEFF00, "High", {{0x0, 0x101}}}}},
-        {"empty", {{0x1000, "Empty", {}}}}};
-    auto it = layouts.find(name);
-    return it == layouts.end() ? "" : MdlFirmwareText(it->second, 32, 5);
+        {"empty", {{0x1000, "Empty", {}}}},
+        {"nothing", {}}};
+    return MdlFirmwareText(layouts.at(name), 32, 5); // a name not here throws
 }
 
 inline std::string ScenarioReadFile(const std::string &path)
@@ -213,8 +217,9 @@ inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd
     return d;
 }
 
-// The rows a station runs together, one file for all its ports: those of
-// one job, all stopped once each has come to its stop line, or none.
+// The rows a station runs together, one file and one time-out for all its
+// ports: those of one job, all stopped once each has come to its stop
+// line, or none.
 using ScenarioBatch = std::vector<const Scenario *>;
 inline std::vector<ScenarioBatch> ScenarioBatches(const std::vector<Scenario> &rows,
                                                   const std::string &face)
@@ -222,7 +227,7 @@ inline std::vector<ScenarioBatch> ScenarioBatches(const std::vector<Scenario> &r
     std::map<std::string, ScenarioBatch> batches;
     for (const Scenario &r : rows)
         if (r.NotHere(face).empty())
-            batches[r.job + (r.Stops() ? " stop" : "")].push_back(&r);
+            batches[r.job + (r.Stops() ? " stop " : " ") + r.TimeoutEnv()].push_back(&r);
     std::vector<ScenarioBatch> out;
     for (const auto &b : batches)
         out.push_back(b.second);

@@ -6,11 +6,13 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "desktop_win32/downloaddlg.h"
 #include "desktop_win32/mirdelapp.h"
 #include "desktop_win32/resource.h"
+#include "desktop_win32/stationdlg.h"
 #include "support/log.h"
 #include "tests/common/scenarios.h"
 #include "tests/desktop_win32/win_ui_test.h"
@@ -35,21 +37,23 @@ bool Shell(const std::string &script)
                           &si, &pi);
 }
 
-// The simulator of one row, in a folder that both sides name: /tmp/NAME
-// for it, Z:/tmp/NAME here.
+// The simulator of one row on port com ("com12"), in a folder that both
+// sides name: /tmp/NAME for it, Z:/tmp/NAME here.
 class WineSim
 {
   public:
-    WineSim(const std::string &folder, const std::vector<std::string> &options) : dir_(folder)
+    WineSim(const std::string &folder, const std::vector<std::string> &options,
+            const std::string &com = "com12")
+        : dir_(folder)
     {
         std::string args;
         for (const std::string &o : options)
             args += " '" + o + "'";
         for (const char *f : {"/sim.out", "/transcript", "/pid", "/ended"})
             DeleteFileA(("Z:" + dir_ + f).c_str());
-        started_ = Shell("$MIRDEL_SIM --time-limit 120 --link $WINEPREFIX/dosdevices/com12 "
-                         "--transcript " + dir_ + "/transcript" + args + " >" + dir_ + "/sim.out & echo $! >" +
-                         dir_ + "/pid; wait; echo >" + dir_ + "/ended");
+        started_ = Shell("$MIRDEL_SIM --time-limit 120 --link $WINEPREFIX/dosdevices/" + com +
+                         " --transcript " + dir_ + "/transcript" + args + " >" + dir_ +
+                         "/sim.out & echo $! >" + dir_ + "/pid; wait; echo >" + dir_ + "/ended");
         WinPump(10000, [&] { return !ScenarioReadFile("Z:" + dir_ + "/sim.out").empty(); });
     }
     ~WineSim()
@@ -94,12 +98,12 @@ TEST(UploadScenarios, EndAsTheTableSays)
     ASSERT_GE(rows.size(), 20u);
     const std::string folder = "/tmp/mirdel-w32scen-" + std::to_string(GetCurrentProcessId());
     CreateDirectoryA(("Z:" + folder).c_str(), nullptr);
-    RunSetPortTimeout(1000);
     for (const Scenario &row : rows) {
         if (!row.NotHere("win32").empty())
             continue;
         SCOPED_TRACE(row.name);
         ScenarioRun run(row, "Z:" + folder, folder);
+        RunSetPortTimeout(row.TimeoutMs());
         std::unique_ptr<WineSim> sim(row.NoPort() ? nullptr : new WineSim(folder, run.SimOptions()));
         ASSERT_TRUE(!sim || sim->Started());
         const std::string port = sim ? "COM12" : "COM9";
@@ -177,4 +181,101 @@ TEST(UploadScenarios, EndAsTheTableSays)
         EXPECT_EQ(ScenarioDifferences(run, run.End(-1, texts, shown)), "");
     }
     std::printf("%s", ScenarioSummary("win32", rows).c_str());
+}
+
+static std::string Cell(HWND list, int item, int sub)
+{
+    char text[512] = "";
+    ListView_GetItemText(list, item, sub, text, sizeof text);
+    return text;
+}
+
+// The same rows in the station window, a batch of them per run on COM12
+// upwards: each port's row (its whole outcome in the tooltip) and its
+// result line. The children are the mirdel-cli.exe beside this program.
+TEST(StationScenarios, EndAsTheTableSays)
+{
+    const char *table = std::getenv("MIRDEL_SCENARIOS");
+    ASSERT_TRUE(table && std::getenv("MIRDEL_SIM")) << "scripts/test-windows sets them";
+    const std::vector<Scenario> rows = ScenarioRead(table);
+    const std::string folder = "/tmp/mirdel-w32station-" + std::to_string(GetCurrentProcessId());
+    const std::string results = "Z:" + folder + "/results.jsonl";
+    CreateDirectoryA(("Z:" + folder).c_str(), nullptr);
+    for (const ScenarioBatch &batch : ScenarioBatches(rows, "win32-station")) {
+        std::vector<std::unique_ptr<ScenarioRun>> runs;
+        std::vector<std::unique_ptr<WineSim>> sims;
+        std::vector<std::string> ports;
+        for (const Scenario *row : batch) {
+            std::string sub = folder + "/" + row->name;
+            CreateDirectoryA(("Z:" + sub).c_str(), nullptr);
+            runs.emplace_back(new ScenarioRun(*row, "Z:" + sub, sub));
+            ports.push_back(row->NoPort() ? "COM9" : "COM" + std::to_string(12 + sims.size()));
+            sims.emplace_back(row->NoPort() ? nullptr
+                                            : new WineSim(sub, runs.back()->SimOptions(),
+                                                          "com" + ports.back().substr(3)));
+            ASSERT_TRUE(!sims.back() || sims.back()->Started());
+        }
+        SetEnvironmentVariableA("MIRDEL_PORT_TIMEOUT_MS", // the children's
+                                std::to_string(batch[0]->TimeoutMs()).c_str());
+        CStationDlg dlg(nullptr);
+        dlg.Choose(ports, results);
+        ASSERT_EQ(dlg.ScanFile(runs[0]->fw.c_str()), 1);
+        size_t before = ScenarioReadFile(results).size();
+        std::vector<std::pair<std::string, RunIcon>> shown(batch.size()); // tooltip, icon
+        std::string summary;
+        HICON icon = nullptr;
+        WhenDialog([&](HWND w) {
+            CheckRadioButton(w, IDC_ST_UPLOAD, IDC_ST_VERIFY_ONLY,
+                             batch[0]->job == "verify" ? IDC_ST_VERIFY_ONLY : IDC_ST_UPLOAD);
+            CheckDlgButton(w, IDC_ST_VERIFY, batch[0]->job != "no-verify");
+            WinClick(w, IDOK);
+            SendMessageA(w, WM_CLOSE, 0, 0); // refused during the run
+            EXPECT_TRUE(dlg.Running());
+            if (batch[0]->Stops()) {
+                WinPump(60000, [&] {
+                    for (size_t i = 0; i < batch.size(); i++)
+                        if (!sims[i]->Has("/transcript", batch[i]->StopAt()))
+                            return false;
+                    return true;
+                });
+                WinClick(w, IDC_ST_STOP);
+                for (auto &sim : sims)
+                    sim->Signal("USR1");
+            }
+            WinPump(120000, [&] { return !dlg.Running(); });
+            HWND list = GetDlgItem(w, IDC_ST_ROWS);
+            for (int i = 0; i < ListView_GetItemCount(list); i++) {
+                size_t at = std::find(ports.begin(), ports.end(), Cell(list, i, 0)) - ports.begin();
+                ASSERT_LT(at, ports.size());
+                LVITEMA it = {};
+                it.mask = LVIF_IMAGE;
+                it.iItem = i;
+                it.iSubItem = 6; // the outcome
+                ListView_GetItem(list, &it);
+                std::string tip = dlg.RowTip(static_cast<size_t>(i));
+                EXPECT_EQ(Cell(list, i, 2), tip.substr(0, tip.find('\n')));
+                shown[at] = {tip, RunIcon(it.iImage + RUN_ICON_INFORMATION)};
+            }
+            summary = WinItemText(w, IDC_ST_SUMMARY);
+            icon = reinterpret_cast<HICON>(SendDlgItemMessageA(w, IDC_ST_SUMMARY_ICON, STM_GETICON, 0, 0));
+            WinClick(w, IDC_ST_CLOSE);
+        });
+        dlg.DoModal();
+        ASSERT_TRUE(WinAllDialogsSeen());
+        std::string added = ScenarioReadFile(results).substr(before);
+        RunIcon worst = RUN_ICON_NONE;
+        for (size_t i = 0; i < batch.size(); i++) {
+            SCOPED_TRACE(batch[i]->name);
+            sims[i].reset();
+            ScenarioEnd end = runs[i]->End(ScenarioResultStatus(added, ports[i]), shown[i].first,
+                                           shown[i].second);
+            end.logged = false;
+            EXPECT_EQ(ScenarioDifferences(*runs[i], end), "");
+            worst = std::max(worst, batch[i]->icon);
+        }
+        EXPECT_EQ(summary, ScenarioStationSummary(batch));
+        const LPCSTR icons[] = {IDI_ASTERISK, IDI_EXCLAMATION, IDI_HAND};
+        EXPECT_EQ(icon, LoadIconA(nullptr, icons[worst - RUN_ICON_INFORMATION]));
+    }
+    std::printf("%s", ScenarioSummary("win32-station", rows).c_str());
 }

@@ -82,7 +82,6 @@ class TestScenarios : public QObject
     {
         std::setlocale(LC_NUMERIC, "C");
         QVERIFY(tmp_.isValid() && rows_.size() >= 20);
-        RunSetPortTimeout(1000);
     }
 
     void cleanupTestCase() { std::printf("%s", ScenarioSummary("qt", rows_).c_str()); }
@@ -101,6 +100,7 @@ class TestScenarios : public QObject
         if (!row.NotHere("qt").empty())
             QSKIP(row.NotHere("qt").c_str());
         ScenarioRun run(row, tmp_.path().toStdString());
+        RunSetPortTimeout(row.TimeoutMs());
         std::unique_ptr<SimProcess> sim(row.NoPort() ? nullptr : new SimProcess(run.SimOptions()));
         const std::string port = sim ? sim->Path() : "/nonexistent/mirdel-tty";
         QVERIFY(LogOpen(run.log.c_str(), nullptr, "mirdel: ", true));
@@ -133,7 +133,8 @@ class TestScenarios : public QObject
         }
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.Running(), 60000);
         LogClose();
-        QCOMPARE(ScenarioGroupsDiffer(row, atStop, atBox, noteAtBox), std::string());
+        const std::string groupsDiffer = ScenarioGroupsDiffer(row, atStop, atBox, noteAtBox);
+        QVERIFY2(groupsDiffer.empty(), groupsDiffer.c_str());
         // The dialog closes after success; otherwise it is ready for another run.
         if (row.icon == RUN_ICON_INFORMATION)
             QVERIFY(!dlg.isVisible() && dlg.result() == QDialog::Accepted);
@@ -159,7 +160,6 @@ class TestScenarios : public QObject
     void stations()
     {
         const std::string results = tmp_.path().toStdString() + "/results.jsonl";
-        qputenv("MIRDEL_PORT_TIMEOUT_MS", "1000"); // the children's
         MessageRecorder boxes;
         for (const ScenarioBatch &batch : ScenarioBatches(rows_, "qt-station")) {
             std::vector<std::unique_ptr<ScenarioRun>> runs;
@@ -172,6 +172,7 @@ class TestScenarios : public QObject
                 sims.emplace_back(row->NoPort() ? nullptr : new SimProcess(runs.back()->SimOptions()));
                 ports.push_back(sims.back() ? sims.back()->Path() : "/dev/mirdel-no-such-port");
             }
+            qputenv("MIRDEL_PORT_TIMEOUT_MS", QByteArray::number(batch[0]->TimeoutMs())); // the children's
             CStationDlg dlg;
             dlg.program = MIRDEL_BIN_DIR "/cli/mirdel-cli";
             dlg.Choose(ports, results);
