@@ -52,46 +52,31 @@ TEST(CliScenarios, SeveralPortsEndAsTheTableSays)
     ASSERT_TRUE(mkdtemp(folder));
     const std::vector<Scenario> rows = ScenarioRead();
     for (const ScenarioBatch &batch : ScenarioBatches(rows, "cli-station")) {
-        std::vector<std::unique_ptr<ScenarioRun>> runs;
-        std::vector<std::unique_ptr<SimProcess>> sims;
+        ScenarioStation<SimProcess> st(batch, folder, "", [](const ScenarioRun &run, size_t) {
+            SimProcess *sim = run.row.NoPort() ? nullptr : new SimProcess(run.SimOptions());
+            return std::pair(sim, sim ? sim->Path() : std::string("/nonexistent/tty"));
+        });
         std::vector<std::string> args = {batch[0]->job == "verify" ? "verify" : "upload", "--json"};
-        for (const Scenario *row : batch) {
-            std::string sub = std::string(folder) + "/" + row->name;
-            std::filesystem::create_directory(sub);
-            runs.emplace_back(new ScenarioRun(*row, sub));
-            sims.emplace_back(row->NoPort() ? nullptr : new SimProcess(runs.back()->SimOptions()));
-            args.insert(args.end(), {"--port", sims.back() ? sims.back()->Path() : "/nonexistent/tty"});
-        }
+        for (const std::string &port : st.ports)
+            args.insert(args.end(), {"--port", port});
         if (batch[0]->job == "no-verify")
             args.push_back("--no-verify");
-        args.push_back(runs[0]->fw);
-        std::function<bool(const std::string &)> allAtStop = [&](const std::string &) {
-            for (size_t i = 0; i < batch.size(); i++)
-                if (!sims[i]->WaitForLine(batch[i]->StopAt(), 1, 0))
-                    return false;
-            return true;
-        };
-        auto release = [&] {
-            for (auto &sim : sims)
-                sim->Release();
-        };
-        CliRun r = RunCliProgram(args, batch[0]->Stops() ? allAtStop : nullptr, SIGINT,
-                                 batch[0]->TimeoutEnv(), release);
+        args.push_back(st.runs[0]->fw);
+        std::function<bool(const std::string &)> stop;
+        if (batch[0]->Stops())
+            stop = [&](const std::string &) { return st.AllAtStop(); };
+        CliRun r = RunCliProgram(args, stop, SIGINT, batch[0]->TimeoutEnv(), [&] { st.Release(); });
+        std::map<std::string, nlohmann::json> results; // by port
+        std::istringstream lines(r.out);
+        for (std::string l; std::getline(lines, l);) {
+            nlohmann::json j = nlohmann::json::parse(l, nullptr, false);
+            if (j.value("event", "") == "result")
+                results[j["port"]] = j;
+        }
         for (size_t i = 0; i < batch.size(); i++) {
-            SCOPED_TRACE(batch[i]->name);
-            std::string port = sims[i] ? sims[i]->Path() : "/nonexistent/tty";
-            sims[i].reset();
-            std::istringstream lines(r.out);
-            nlohmann::json result;
-            for (std::string l; std::getline(lines, l);) {
-                nlohmann::json j = nlohmann::json::parse(l, nullptr, false);
-                if (j.value("event", "") == "result" && j.value("port", "") == port)
-                    result = j;
-            }
-            ASSERT_TRUE(result.is_object()) << r.out;
-            ScenarioEnd end = runs[i]->End(result["exit_status"], result["outcome"], RUN_ICON_NONE);
-            end.logged = false;
-            EXPECT_EQ(ScenarioDifferences(*runs[i], end), "");
+            const nlohmann::json &j = results[st.ports[i]];
+            EXPECT_EQ(st.Differences(i, j.value("exit_status", -1), j.value("outcome", ""), RUN_ICON_NONE),
+                      "");
         }
     }
     std::cout << ScenarioSummary("cli-station", rows);

@@ -4,9 +4,13 @@
 // here, once. Header-only, portable (the Windows tests use it too).
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -167,12 +171,10 @@ struct ScenarioEnd {
 // the simulator's options that go with them.
 struct ScenarioRun {
     const Scenario &row;
-    std::string fw, log, dump, simFw, simDump;
-    ScenarioRun(const Scenario &r, const std::string &folder, const std::string &simFolder = "")
+    std::string fw, log, dump, simFolder;
+    ScenarioRun(const Scenario &r, const std::string &folder, const std::string &simFolderName = "")
         : row(r), fw(folder + "/scenario.srec"), log(folder + "/scenario.log"),
-          dump(folder + "/scenario.flash"),
-          simFw((simFolder.empty() ? folder : simFolder) + "/scenario.srec"),
-          simDump((simFolder.empty() ? folder : simFolder) + "/scenario.flash")
+          dump(folder + "/scenario.flash"), simFolder(simFolderName.empty() ? folder : simFolderName)
     {
         std::ofstream(fw, std::ios::binary) << ScenarioFirmwareText(row.firmware);
         std::remove(log.c_str());
@@ -181,9 +183,9 @@ struct ScenarioRun {
     std::vector<std::string> SimOptions() const
     {
         std::vector<std::string> o = row.sim;
-        o.insert(o.end(), {"--flash-dump", simDump});
+        o.insert(o.end(), {"--flash-dump", simFolder + "/scenario.flash"});
         if (row.job == "verify")
-            o.insert(o.end(), {"--flash", simFw});
+            o.insert(o.end(), {"--flash", simFolder + "/scenario.srec"});
         return o;
     }
     // Once the simulator has ended: how the run ended, with the log and flash.
@@ -234,15 +236,68 @@ inline std::vector<ScenarioBatch> ScenarioBatches(const std::vector<Scenario> &r
     return out;
 }
 
-// The summary a station shows of a batch, its rows' statuses told as the
-// core tells them.
-inline std::string ScenarioStationSummary(const ScenarioBatch &batch)
-{
-    std::vector<StationPort> ports(batch.size());
-    for (size_t i = 0; i < batch.size(); i++)
-        ports[i].status = batch[i]->exit;
-    return StationSummary(ports);
-}
+// One batch on a station: each row's run in folder/NAME (simFolder/NAME as
+// the simulator names it) with the simulator and port name that start
+// gives it (no simulator for a row without a port).
+template <class Sim>
+struct ScenarioStation {
+    using Start = std::function<std::pair<Sim *, std::string>(const ScenarioRun &, size_t)>;
+    const ScenarioBatch &batch;
+    std::vector<std::unique_ptr<ScenarioRun>> runs;
+    std::vector<std::unique_ptr<Sim>> sims;
+    std::vector<std::string> ports;
+
+    ScenarioStation(const ScenarioBatch &b, const std::string &folder, const std::string &simFolder,
+                    const Start &start)
+        : batch(b)
+    {
+        for (const Scenario *row : batch) {
+            std::filesystem::create_directories(folder + "/" + row->name);
+            runs.emplace_back(new ScenarioRun(*row, folder + "/" + row->name,
+                                              (simFolder.empty() ? folder : simFolder) + "/" + row->name));
+            auto [sim, port] = start(*runs.back(), ports.size());
+            sims.emplace_back(sim);
+            ports.push_back(port);
+        }
+    }
+    bool AllAtStop() const
+    {
+        for (size_t i = 0; i < batch.size(); i++)
+            if (!sims[i]->WaitForLine(batch[i]->StopAt(), 1, 0))
+                return false;
+        return true;
+    }
+    void Release() const
+    {
+        for (const auto &sim : sims)
+            sim->Release();
+    }
+    // What differs from port i's row once the station has ended (its
+    // simulator ends here).
+    std::string Differences(size_t i, int exit, const std::string &outcome, RunIcon icon)
+    {
+        sims[i].reset();
+        ScenarioEnd end = runs[i]->End(exit, outcome, icon);
+        end.logged = false;
+        std::string d = ScenarioDifferences(*runs[i], end);
+        return d.empty() ? d : batch[i]->name + ": " + d;
+    }
+    // The summary and its icon, the rows' statuses told as the core tells them.
+    std::string Summary() const
+    {
+        std::vector<StationPort> statuses(batch.size());
+        for (size_t i = 0; i < batch.size(); i++)
+            statuses[i].status = batch[i]->exit;
+        return StationSummary(statuses);
+    }
+    RunIcon Worst() const
+    {
+        RunIcon worst = RUN_ICON_NONE;
+        for (const Scenario *row : batch)
+            worst = std::max(worst, row->icon);
+        return worst;
+    }
+};
 
 // A port's exit status in a station's result lines; -1 when it has none.
 inline int ScenarioResultStatus(const std::string &results, const std::string &port)

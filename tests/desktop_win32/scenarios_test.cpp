@@ -37,8 +37,10 @@ bool Shell(const std::string &script)
                           &si, &pi);
 }
 
-// The simulator of one row on port com ("com12"), in a folder that both
-// sides name: /tmp/NAME for it, Z:/tmp/NAME here.
+// The simulator of one row on port com ("com12", as Wine's devices are
+// named), in a folder that both
+// sides name: /tmp/NAME for it, Z:/tmp/NAME here. A SimProcess in what it
+// offers.
 class WineSim
 {
   public:
@@ -51,17 +53,21 @@ class WineSim
             args += " '" + o + "'";
         for (const char *f : {"/sim.out", "/transcript", "/pid", "/ended"})
             DeleteFileA(("Z:" + dir_ + f).c_str());
-        started_ = Shell("$MIRDEL_SIM --time-limit 120 --link $WINEPREFIX/dosdevices/" + com +
-                         " --transcript " + dir_ + "/transcript" + args + " >" + dir_ +
-                         "/sim.out & echo $! >" + dir_ + "/pid; wait; echo >" + dir_ + "/ended");
-        WinPump(10000, [&] { return !ScenarioReadFile("Z:" + dir_ + "/sim.out").empty(); });
+        if (Shell("$MIRDEL_SIM --time-limit 120 --link $WINEPREFIX/dosdevices/" + com +
+                  " --transcript " + dir_ + "/transcript" + args + " >" + dir_ + "/sim.out & echo $! >" +
+                  dir_ + "/pid; wait; echo >" + dir_ + "/ended"))
+            WinPump(10000, [&] { return Has("/sim.out", ""); });
     }
     ~WineSim()
     {
         Signal("TERM");
         WinPump(10000, [&] { return Has("/ended", ""); });
     }
-    bool Started() const { return started_ && Has("/sim.out", ""); }
+    bool Started() const { return Has("/sim.out", ""); }
+    bool WaitForLine(const std::string &line, size_t, int) const { return Has("/transcript", line); }
+    void Release() const { Signal("USR1"); }
+
+  private:
     bool Has(const std::string &file, const std::string &line) const
     {
         std::ifstream in("Z:" + dir_ + file);
@@ -72,9 +78,7 @@ class WineSim
     }
     void Signal(const char *name) const { Shell(std::string("kill -") + name + " $(cat " + dir_ + "/pid)"); }
 
-  private:
     std::string dir_;
-    bool started_ = false;
 };
 
 ScenarioGroups Groups(HWND dlg)
@@ -131,12 +135,12 @@ TEST(UploadScenarios, EndAsTheTableSays)
                 EXPECT_TRUE(dlg.Running());
             }
             if (row.Stops()) {
-                WinPump(60000, [&] { return sim->Has("/transcript", row.StopAt()); });
+                WinPump(60000, [&] { return sim->WaitForLine(row.StopAt(), 1, 0); });
                 SendMessageA(w, WM_COMMAND, IDCANCEL, 0); // Esc
                 EXPECT_EQ(WinItemText(w, IDC_CANCEL_STOP), "Stopping...");
                 EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_STOP)));
                 atStop = Groups(w);
-                sim->Signal("USR1");
+                sim->Release();
             }
             WinPump(60000, [&] { return !dlg.Running(); });
             if (!IsWindowVisible(w))
@@ -202,24 +206,18 @@ TEST(StationScenarios, EndAsTheTableSays)
     const std::string results = "Z:" + folder + "/results.jsonl";
     CreateDirectoryA(("Z:" + folder).c_str(), nullptr);
     for (const ScenarioBatch &batch : ScenarioBatches(rows, "win32-station")) {
-        std::vector<std::unique_ptr<ScenarioRun>> runs;
-        std::vector<std::unique_ptr<WineSim>> sims;
-        std::vector<std::string> ports;
-        for (const Scenario *row : batch) {
-            std::string sub = folder + "/" + row->name;
-            CreateDirectoryA(("Z:" + sub).c_str(), nullptr);
-            runs.emplace_back(new ScenarioRun(*row, "Z:" + sub, sub));
-            ports.push_back(row->NoPort() ? "COM9" : "COM" + std::to_string(12 + sims.size()));
-            sims.emplace_back(row->NoPort() ? nullptr
-                                            : new WineSim(sub, runs.back()->SimOptions(),
-                                                          "com" + ports.back().substr(3)));
-            ASSERT_TRUE(!sims.back() || sims.back()->Started());
-        }
+        ScenarioStation<WineSim> st(batch, "Z:" + folder, folder, [](const ScenarioRun &run, size_t i) {
+            const std::string n = std::to_string(12 + i);
+            WineSim *sim = run.row.NoPort() ? nullptr : new WineSim(run.simFolder, run.SimOptions(), "com" + n);
+            return std::pair(sim, sim ? "COM" + n : std::string("COM9"));
+        });
+        for (const auto &sim : st.sims)
+            ASSERT_TRUE(!sim || sim->Started());
         SetEnvironmentVariableA("MIRDEL_PORT_TIMEOUT_MS", // the children's
                                 std::to_string(batch[0]->TimeoutMs()).c_str());
         CStationDlg dlg(nullptr);
-        dlg.Choose(ports, results);
-        ASSERT_EQ(dlg.ScanFile(runs[0]->fw.c_str()), 1);
+        dlg.Choose(st.ports, results);
+        ASSERT_EQ(dlg.ScanFile(st.runs[0]->fw.c_str()), 1);
         size_t before = ScenarioReadFile(results).size();
         std::vector<std::pair<std::string, RunIcon>> shown(batch.size()); // tooltip, icon
         std::string summary;
@@ -232,21 +230,15 @@ TEST(StationScenarios, EndAsTheTableSays)
             SendMessageA(w, WM_CLOSE, 0, 0); // refused during the run
             EXPECT_TRUE(dlg.Running());
             if (batch[0]->Stops()) {
-                WinPump(60000, [&] {
-                    for (size_t i = 0; i < batch.size(); i++)
-                        if (!sims[i]->Has("/transcript", batch[i]->StopAt()))
-                            return false;
-                    return true;
-                });
+                WinPump(60000, [&] { return st.AllAtStop(); });
                 WinClick(w, IDC_ST_STOP);
-                for (auto &sim : sims)
-                    sim->Signal("USR1");
+                st.Release();
             }
             WinPump(120000, [&] { return !dlg.Running(); });
             HWND list = GetDlgItem(w, IDC_ST_ROWS);
             for (int i = 0; i < ListView_GetItemCount(list); i++) {
-                size_t at = std::find(ports.begin(), ports.end(), Cell(list, i, 0)) - ports.begin();
-                ASSERT_LT(at, ports.size());
+                size_t at = std::find(st.ports.begin(), st.ports.end(), Cell(list, i, 0)) - st.ports.begin();
+                ASSERT_LT(at, st.ports.size());
                 LVITEMA it = {};
                 it.mask = LVIF_IMAGE;
                 it.iItem = i;
@@ -263,19 +255,11 @@ TEST(StationScenarios, EndAsTheTableSays)
         dlg.DoModal();
         ASSERT_TRUE(WinAllDialogsSeen());
         std::string added = ScenarioReadFile(results).substr(before);
-        RunIcon worst = RUN_ICON_NONE;
-        for (size_t i = 0; i < batch.size(); i++) {
-            SCOPED_TRACE(batch[i]->name);
-            sims[i].reset();
-            ScenarioEnd end = runs[i]->End(ScenarioResultStatus(added, ports[i]), shown[i].first,
-                                           shown[i].second);
-            end.logged = false;
-            EXPECT_EQ(ScenarioDifferences(*runs[i], end), "");
-            worst = std::max(worst, batch[i]->icon);
-        }
-        EXPECT_EQ(summary, ScenarioStationSummary(batch));
+        for (size_t i = 0; i < batch.size(); i++)
+            EXPECT_EQ(st.Differences(i, ScenarioResultStatus(added, st.ports[i]), shown[i].first, shown[i].second), "");
+        EXPECT_EQ(summary, st.Summary());
         const LPCSTR icons[] = {IDI_ASTERISK, IDI_EXCLAMATION, IDI_HAND};
-        EXPECT_EQ(icon, LoadIconA(nullptr, icons[worst - RUN_ICON_INFORMATION]));
+        EXPECT_EQ(icon, LoadIconA(nullptr, icons[st.Worst() - RUN_ICON_INFORMATION]));
     }
     std::printf("%s", ScenarioSummary("win32-station", rows).c_str());
 }

@@ -162,21 +162,16 @@ class TestScenarios : public QObject
         const std::string results = tmp_.path().toStdString() + "/results.jsonl";
         MessageRecorder boxes;
         for (const ScenarioBatch &batch : ScenarioBatches(rows_, "qt-station")) {
-            std::vector<std::unique_ptr<ScenarioRun>> runs;
-            std::vector<std::unique_ptr<SimProcess>> sims;
-            std::vector<std::string> ports;
-            for (const Scenario *row : batch) {
-                std::string sub = tmp_.path().toStdString() + "/" + row->name;
-                QVERIFY(QDir().mkpath(QString::fromStdString(sub)));
-                runs.emplace_back(new ScenarioRun(*row, sub));
-                sims.emplace_back(row->NoPort() ? nullptr : new SimProcess(runs.back()->SimOptions()));
-                ports.push_back(sims.back() ? sims.back()->Path() : "/dev/mirdel-no-such-port");
-            }
+            ScenarioStation<SimProcess> st(batch, tmp_.path().toStdString(), "",
+                                           [](const ScenarioRun &run, size_t) {
+                SimProcess *sim = run.row.NoPort() ? nullptr : new SimProcess(run.SimOptions());
+                return std::pair(sim, sim ? sim->Path() : std::string("/dev/mirdel-no-such-port"));
+            });
             qputenv("MIRDEL_PORT_TIMEOUT_MS", QByteArray::number(batch[0]->TimeoutMs())); // the children's
             CStationDlg dlg;
             dlg.program = MIRDEL_BIN_DIR "/cli/mirdel-cli";
-            dlg.Choose(ports, results);
-            QCOMPARE(dlg.ScanFile(runs[0]->fw.c_str()), 1);
+            dlg.Choose(st.ports, results);
+            QCOMPARE(dlg.ScanFile(st.runs[0]->fw.c_str()), 1);
             dlg.show();
             bool verifyOnly = batch[0]->job == "verify";
             dlg.findChild<QAbstractButton *>(verifyOnly ? "verifyOnlyRadio" : "uploadRadio")->setChecked(true);
@@ -185,37 +180,24 @@ class TestScenarios : public QObject
             QTest::keyClick(&dlg, Qt::Key_Return);  // Start is the default button
             QVERIFY(dlg.Running() && !dlg.close()); // closing refused during the run
             if (batch[0]->Stops()) {
-                auto atStop = [&] {
-                    for (size_t i = 0; i < batch.size(); i++)
-                        if (!sims[i]->WaitForLine(batch[i]->StopAt(), 1, 0))
-                            return false;
-                    return true;
-                };
-                QTRY_VERIFY_WITH_TIMEOUT(atStop(), 60000);
+                QTRY_VERIFY_WITH_TIMEOUT(st.AllAtStop(), 60000);
                 QTest::mouseClick(dlg.findChild<QPushButton *>("stopButton"), Qt::LeftButton);
-                for (auto &sim : sims)
-                    sim->Release();
+                st.Release();
             }
             QTRY_VERIFY_WITH_TIMEOUT(!dlg.Running(), 90000);
             auto *list = dlg.findChild<QTreeWidget *>("rowsList");
             std::string added = ScenarioReadFile(results).substr(before);
-            RunIcon worst = RUN_ICON_NONE;
             for (size_t i = 0; i < batch.size(); i++) {
-                sims[i].reset();
-                auto found = list->findItems(QString::fromStdString(ports[i]), Qt::MatchExactly);
+                auto found = list->findItems(QString::fromStdString(st.ports[i]), Qt::MatchExactly);
                 QCOMPARE(found.size(), 1);
                 std::string tip = found[0]->toolTip(6).toStdString();
                 QCOMPARE(found[0]->text(2).toStdString(), tip.substr(0, tip.find('\n')));
-                ScenarioEnd end = runs[i]->End(ScenarioResultStatus(added, ports[i]), tip,
+                std::string d = st.Differences(i, ScenarioResultStatus(added, st.ports[i]), tip,
                                                RunIcon(found[0]->data(6, Qt::UserRole).toInt()));
-                end.logged = false;
-                QVERIFY2(ScenarioDifferences(*runs[i], end).empty(),
-                         (batch[i]->name + ": " + ScenarioDifferences(*runs[i], end)).c_str());
-                worst = std::max(worst, batch[i]->icon);
+                QVERIFY2(d.empty(), d.c_str());
             }
-            QCOMPARE(dlg.findChild<QLabel *>("summaryText")->text().toStdString(),
-                     ScenarioStationSummary(batch));
-            QCOMPARE(dlg.findChild<QLabel *>("summaryIcon")->property("runIcon").toInt(), int(worst));
+            QCOMPARE(dlg.findChild<QLabel *>("summaryText")->text().toStdString(), st.Summary());
+            QCOMPARE(dlg.findChild<QLabel *>("summaryIcon")->property("runIcon").toInt(), int(st.Worst()));
             QVERIFY(dlg.close());
         }
         QVERIFY(boxes.messages.empty());
