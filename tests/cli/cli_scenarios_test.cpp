@@ -31,14 +31,13 @@ TEST(CliScenarios, EndAsTheTableSays)
         std::function<bool(const std::string &)> stopWhen;
         if (row.Stops())
             stopWhen = [&](const std::string &) { return sim->WaitForLine(row.StopAt(), 1, 0); };
-        CliRun r = RunCliProgram(args, stopWhen, SIGINT, row.TimeoutEnv(),
-                                 [&] { sim->Release(); });
+        CliRun r = RunCliProgram(args, stopWhen, SIGINT, row.TimeoutEnv(), [&] { sim->Release(); });
         if (sim && row.job == "verify") { // a verification writes nothing
             EXPECT_FALSE(sim->WaitForLine("< MIRDEL", 1, 0));
         }
         if (sim)
             sim->Stop();
-        EXPECT_EQ(ScenarioDifferences(run, run.End(r.status, r.out + r.err, RUN_ICON_NONE)), "");
+        EXPECT_EQ(ScenarioDifferences(run, {r.status, r.out + r.err}), "");
     }
     std::cout << ScenarioSummary("cli", rows);
     std::filesystem::remove_all(folder);
@@ -75,7 +74,8 @@ TEST(CliScenarios, SeveralPortsEndAsTheTableSays)
         }
         for (size_t i = 0; i < batch.size(); i++) {
             const nlohmann::json &j = results[st.ports[i]];
-            EXPECT_EQ(st.Differences(i, j.value("exit_status", -1), j.value("outcome", ""), RUN_ICON_NONE),
+            EXPECT_EQ(st.Differences(i, j.value("exit_status", -1), j.value("outcome", ""),
+                                     RUN_ICON_NONE),
                       "");
         }
     }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <utility>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -34,7 +35,10 @@ struct Scenario {
     // The port's time-out: short where the row waits for one, else long
     // enough for a hold of a loaded machine.
     int TimeoutMs() const { return exit == CLI_EXIT_TIMEOUT ? 1000 : 30000; }
-    std::string TimeoutEnv() const { return "MIRDEL_PORT_TIMEOUT_MS=" + std::to_string(TimeoutMs()); }
+    std::string TimeoutEnv() const
+    {
+        return "MIRDEL_PORT_TIMEOUT_MS=" + std::to_string(TimeoutMs());
+    }
     // Why face cannot run the row ("" when it can).
     std::string NotHere(const std::string &face) const
     {
@@ -84,7 +88,8 @@ inline std::vector<Scenario> ScenarioRead(const std::string &path = MIRDEL_TEST_
 inline std::string ScenarioFirmwareText(const std::string &name)
 {
     static const std::map<std::string, std::vector<MdlImageLayout>> layouts = {
-        {"sample", {{0x1000, "Boot", {{0x0, 1024}}}, {0x20000, "Main", {{0x0, 2048}, {0x1000, 256}}}}},
+        {"sample",
+         {{0x1000, "Boot", {{0x0, 1024}}}, {0x20000, "Main", {{0x0, 2048}, {0x1000, 256}}}}},
         {"overlap", {{0x1000, "A", {{0x0, 0x100}}}, {0x10FF, "B", {{0x0, 0x10}}}}},
         {"beyond", {{0xEFF00, "High", {{0x0, 0x101}}}}},
         {"empty", {{0x1000, "Empty", {}}}},
@@ -157,13 +162,24 @@ inline bool ScenarioFlashHolds(const std::string &dump, const std::string &firmw
     return holds;
 }
 
-// How a front end's run of a row ended.
+// A window's progress groups: each one's label and bar position.
+using ScenarioGroups = std::vector<std::pair<std::string, int>>;
+
+// How a front end's run of a row ended: the program's exit status (-1: a
+// window), the boxes' texts or the program's output, the last box's icon.
 struct ScenarioEnd {
-    int exit = -1;                // the program's exit status; -1: a window
-    std::string text;             // the boxes' texts, or the program's output
-    RunIcon icon = RUN_ICON_NONE; // of the last box
-    std::string log, flashDump;
+    ScenarioEnd(int e = -1, std::string t = "", RunIcon i = RUN_ICON_NONE)
+        : exit(e), text(std::move(t)), icon(i)
+    {
+    }
+    int exit;
+    std::string text;
+    RunIcon icon;
     bool logged = true; // false: the run kept no log of its own (a station's port)
+    // A window's progress groups at Stop and at the last box, and whether
+    // the note beside the flash writing showed then; none for the others.
+    ScenarioGroups atStop, atBox;
+    bool noteAtBox = false;
 };
 
 // One run of a row: its firmware file, log and flash dump in a folder of
@@ -174,7 +190,8 @@ struct ScenarioRun {
     std::string fw, log, dump, simFolder;
     ScenarioRun(const Scenario &r, const std::string &folder, const std::string &simFolderName = "")
         : row(r), fw(folder + "/scenario.srec"), log(folder + "/scenario.log"),
-          dump(folder + "/scenario.flash"), simFolder(simFolderName.empty() ? folder : simFolderName)
+          dump(folder + "/scenario.flash"),
+          simFolder(simFolderName.empty() ? folder : simFolderName)
     {
         std::ofstream(fw, std::ios::binary) << ScenarioFirmwareText(row.firmware);
         std::remove(log.c_str());
@@ -188,15 +205,10 @@ struct ScenarioRun {
             o.insert(o.end(), {"--flash", simFolder + "/scenario.srec"});
         return o;
     }
-    // Once the simulator has ended: how the run ended, with the log and flash.
-    ScenarioEnd End(int exit, const std::string &text, RunIcon icon) const
-    {
-        return {exit, text, icon, ScenarioReadFile(log), ScenarioReadFile(dump)};
-    }
 };
 
-// What differs from the row, a line each; empty when the run ended as the
-// row says.
+// What differs from the row, a line each, once the simulator has ended;
+// empty when the run ended as the row says.
 inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd &end)
 {
     const Scenario &row = run.row;
@@ -207,15 +219,35 @@ inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd
         d += "icon " + std::to_string(end.icon) + ", not " + std::to_string(row.icon) + "\n";
     if (!ScenarioShows(end.text, row.outcome))
         d += "outcome: " + end.text + "\n";
-    const std::string mark = "MIRDEL_ERROR: ";
-    size_t at = end.log.find(mark);
+    const std::string mark = "MIRDEL_ERROR: ", log = ScenarioReadFile(run.log);
+    size_t at = log.find(mark);
     std::string logLine = "-";
     if (at != std::string::npos)
-        logLine = end.log.substr(at + mark.size(), end.log.find('\n', at) - at - mark.size());
+        logLine = log.substr(at + mark.size(), log.find('\n', at) - at - mark.size());
     if (end.logged && (row.log == "-" ? logLine != "-" : !ScenarioShows(logLine, row.log)))
         d += "log: " + logLine + "\n";
-    if (ScenarioFlashHolds(end.flashDump, run.fw) != (row.flash == "same"))
+    if (ScenarioFlashHolds(ScenarioReadFile(run.dump), run.fw) != (row.flash == "same"))
         d += "the flash is not " + row.flash + "\n";
+    // After success every group that ran is done; after Stop the groups stay
+    // as they were, but for a flash writing under way, which ends with the
+    // note beside it.
+    bool moved = false;
+    for (int g = 0;
+         g < 3 && !end.atBox.empty() && (row.icon == RUN_ICON_INFORMATION || !end.atStop.empty());
+         g++) {
+        const std::string plain = RunGroupLabels[g], done = plain + " ... done.";
+        bool ran = g < (row.job == "no-verify" ? 2 : 3);
+        bool moves = !end.atStop.empty() && RunGroupMovesAfterStop(g) &&
+                     end.atStop[g].first == plain + " ...";
+        moved = moved || moves;
+        auto want = end.atStop.empty() ? (ran ? std::pair(done, RUN_BAR_MAX) : std::pair(plain, 0))
+                                       : (moves ? std::pair(done, RUN_BAR_MAX) : end.atStop[g]);
+        if (end.atBox[g] != want)
+            d += "group " + std::to_string(g) + ": " + end.atBox[g].first + ", not " + want.first +
+                 "\n";
+    }
+    if (!end.atBox.empty() && end.noteAtBox != moved)
+        d += "the flash note " + std::string(moved ? "not " : "") + "shown\n";
     return d;
 }
 
@@ -239,8 +271,7 @@ inline std::vector<ScenarioBatch> ScenarioBatches(const std::vector<Scenario> &r
 // One batch on a station: each row's run in folder/NAME (simFolder/NAME as
 // the simulator names it) with the simulator and port name that start
 // gives it (no simulator for a row without a port).
-template <class Sim>
-struct ScenarioStation {
+template <class Sim> struct ScenarioStation {
     using Start = std::function<std::pair<Sim *, std::string>(const ScenarioRun &, size_t)>;
     const ScenarioBatch &batch;
     std::vector<std::unique_ptr<ScenarioRun>> runs;
@@ -253,8 +284,9 @@ struct ScenarioStation {
     {
         for (const Scenario *row : batch) {
             std::filesystem::create_directories(folder + "/" + row->name);
-            runs.emplace_back(new ScenarioRun(*row, folder + "/" + row->name,
-                                              (simFolder.empty() ? folder : simFolder) + "/" + row->name));
+            runs.emplace_back(
+                new ScenarioRun(*row, folder + "/" + row->name,
+                                (simFolder.empty() ? folder : simFolder) + "/" + row->name));
             auto [sim, port] = start(*runs.back(), ports.size());
             sims.emplace_back(sim);
             ports.push_back(port);
@@ -277,7 +309,7 @@ struct ScenarioStation {
     std::string Differences(size_t i, int exit, const std::string &outcome, RunIcon icon)
     {
         sims[i].reset();
-        ScenarioEnd end = runs[i]->End(exit, outcome, icon);
+        ScenarioEnd end(exit, outcome, icon);
         end.logged = false;
         std::string d = ScenarioDifferences(*runs[i], end);
         return d.empty() ? d : batch[i]->name + ": " + d;
@@ -310,42 +342,14 @@ inline int ScenarioResultStatus(const std::string &results, const std::string &p
     return -1;
 }
 
-// A window's progress groups: each one's label and bar position.
-using ScenarioGroups = std::vector<std::pair<std::string, int>>;
-
-// What a window's groups and its note beside the flash writing show at the
-// last box, against what they must: after success every group that ran is
-// done; after Stop (atStop: what they showed then) they stay as they were,
-// but for a flash writing under way, which ends with the note beside it.
-inline std::string ScenarioGroupsDiffer(const Scenario &row, const ScenarioGroups &atStop,
-                                        const ScenarioGroups &atBox, bool noteAtBox)
-{
-    std::string d;
-    bool moved = false;
-    for (int g = 0; g < 3 && (row.icon == RUN_ICON_INFORMATION || !atStop.empty()); g++) {
-        const std::string plain = RunGroupLabels[g], done = plain + " ... done.";
-        bool ran = g < (row.job == "no-verify" ? 2 : 3);
-        bool moves = !atStop.empty() && RunGroupMovesAfterStop(g) && atStop[g].first == plain + " ...";
-        moved = moved || moves;
-        auto want = atStop.empty() ? (ran ? std::pair(done, RUN_BAR_MAX) : std::pair(plain, 0))
-                                   : (moves ? std::pair(done, RUN_BAR_MAX) : atStop[g]);
-        if (g >= int(atBox.size()) || atBox[g] != want)
-            d += "group " + std::to_string(g) + " not " + want.first + "\n";
-    }
-    return noteAtBox == moved ? d : d + "the flash note shown: " + std::to_string(noteAtBox) + "\n";
-}
-
 // The line a harness ends with: the count of rows run, and why the others
 // were not.
 inline std::string ScenarioSummary(const std::string &face, const std::vector<Scenario> &rows)
 {
     std::string skipped;
-    size_t run = 0;
     for (const Scenario &r : rows)
-        if (r.NotHere(face).empty())
-            run++;
-        else
-            skipped += "  " + r.name + ": " + r.NotHere(face) + "\n";
+        skipped += r.NotHere(face).empty() ? "" : "  " + r.name + ": " + r.NotHere(face) + "\n";
+    size_t run = rows.size() - (size_t)std::count(skipped.begin(), skipped.end(), '\n');
     return face + ": " + std::to_string(run) + " of " + std::to_string(rows.size()) +
            " run scenarios run\n" + skipped;
 }
