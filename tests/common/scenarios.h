@@ -5,11 +5,14 @@
 #pragma once
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
+#include <regex>
 #include <utility>
 #include <memory>
 #include <sstream>
@@ -105,35 +108,21 @@ inline std::string ScenarioReadFile(const std::string &path)
     return s.str();
 }
 
-// Every run of blanks and line breaks as one space: a terminal wraps the
-// texts a box shows whole.
-inline std::string ScenarioFlat(const std::string &text)
-{
-    std::string flat;
-    for (char c : text)
-        if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
-            flat += c;
-        else if (!flat.empty() && flat.back() != ' ')
-            flat += ' ';
-    return ScenarioTrim(flat);
-}
-
-// Whether shown holds expected, "..." in it standing for any text.
+// Whether shown holds expected, "..." in it standing for any text and
+// every run of blanks and line breaks for any other (a terminal wraps the
+// texts a box shows whole).
 inline bool ScenarioShows(const std::string &shown, const std::string &expected)
 {
-    std::string s = ScenarioFlat(shown), e = ScenarioFlat(expected);
-    size_t at = 0, from = 0;
-    for (;;) {
-        size_t dots = e.find("...", from);
-        std::string piece = ScenarioTrim(e.substr(from, dots - from));
-        at = s.find(piece, at);
-        if (at == std::string::npos)
-            return false;
-        at += piece.size();
-        if (dots == std::string::npos)
-            return true;
-        from = dots + 3;
-    }
+    std::string pattern;
+    for (char c : expected)
+        if (std::isspace((unsigned char)c))
+            pattern += pattern.size() >= 3 && pattern.substr(pattern.size() - 3) == "\\s+" ? "" : "\\s+";
+        else
+            pattern += (std::strchr("\\^$.|?*+()[]{}", c) ? "\\" : "") + std::string(1, c);
+    const std::string dots = "\\.\\.\\.";
+    for (size_t at; (at = pattern.find(dots)) != std::string::npos;)
+        pattern.replace(at, dots.size(), "[^]*");
+    return std::regex_search(shown, std::regex(pattern, std::regex::ECMAScript));
 }
 
 // Whether the simulator's flash dump (S3 records) holds every byte of the
