@@ -116,7 +116,8 @@ inline bool ScenarioShows(const std::string &shown, const std::string &expected)
     std::string pattern;
     for (char c : expected)
         if (std::isspace((unsigned char)c))
-            pattern += pattern.size() >= 3 && pattern.substr(pattern.size() - 3) == "\\s+" ? "" : "\\s+";
+            pattern +=
+                pattern.size() >= 3 && pattern.substr(pattern.size() - 3) == "\\s+" ? "" : "\\s+";
         else
             pattern += (std::strchr("\\^$.|?*+()[]{}", c) ? "\\" : "") + std::string(1, c);
     const std::string dots = "\\.\\.\\.";

@@ -167,6 +167,11 @@ TEST(UploadScenarios, EndAsTheTableSays)
         for (int n = row.user == "yes" ? 2 : 1; n > 0; n--)
             WhenDialog(
                 [&](HWND b) {
+                    if (end.text.empty() &&
+                        (row.user == "yes" || row.user == "no")) { // No: the default
+                        LONG no = GetWindowLongA(GetDlgItem(b, IDNO), GWL_STYLE);
+                        EXPECT_EQ(no & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+                    }
                     end.text += WinBoxText(b) + "\n";
                     UINT icon = WinBoxIcon(b);
                     end.icon = icon == MB_ICONINFORMATION   ? RUN_ICON_INFORMATION
