@@ -392,25 +392,3 @@ TEST_F(CliJobs, ProgressLinesFitTheTerminal)
 }
 
 // The flash a new file overwrites is kept in a file that puts it back.
-TEST_F(CliJobs, BackupBeforeTheUploadPutsTheFlashBack)
-{
-    const std::string newer = TempPath("new.srec"), dir = TempPath("backups");
-    ASSERT_TRUE(UploadWriteFile(newer, UploadFirmwareText(kLayout, 32, 8)));
-    std::filesystem::create_directory(dir);
-    SimProcess sim({"--flash", fw});
-    auto cli = [&](std::vector<std::string> args) { return RunCliProgram(args).status; };
-    EXPECT_EQ(cli({"upload", "--port", "x", "--backup", "/nonexistent", newer}), 74);
-    ASSERT_EQ(cli({"upload", "--port", sim.Path(), "--backup", dir, newer}), 0);
-    std::vector<std::filesystem::path> backups;
-    for (const auto &e : std::filesystem::directory_iterator(dir))
-        backups.push_back(e.path());
-    ASSERT_EQ(backups.size(), 1u);
-    std::string port = sim.Path().substr(sim.Path().rfind('/') + 1);
-    EXPECT_TRUE(std::regex_match(backups[0].filename().string(),
-                                 std::regex(port + "-20[0-9]{6}-[0-9]{6}\\.srec")));
-    EXPECT_EQ(cli({"verify", "--port", sim.Path(), fw}), 2);
-    EXPECT_EQ(cli({"upload", "--port", sim.Path(), backups[0].string()}), 0);
-    EXPECT_EQ(cli({"verify", "--port", sim.Path(), fw}), 0);
-    std::filesystem::remove_all(dir);
-    std::remove(newer.c_str());
-}

@@ -27,6 +27,8 @@ TEST(CliScenarios, EndAsTheTableSays)
                                          run.log};
         if (row.job == "no-verify" || row.user == "yes")
             args.push_back(row.job == "no-verify" ? "--no-verify" : "--yes");
+        if (row.job == "backup")
+            args.insert(args.end(), {"--backup", run.backupDir});
         args.push_back(run.fw);
         std::function<bool(const std::string &)> stopWhen;
         if (row.Stops())
@@ -37,7 +39,9 @@ TEST(CliScenarios, EndAsTheTableSays)
         }
         if (sim)
             sim->Stop();
-        EXPECT_EQ(ScenarioDifferences(run, {r.status, r.out + r.err}), "");
+        ScenarioEnd end(r.status, r.out + r.err);
+        end.port = args[2];
+        EXPECT_EQ(ScenarioDifferences(run, end), "");
     }
     std::cout << ScenarioSummary("cli", rows);
     std::filesystem::remove_all(folder);
@@ -60,6 +64,8 @@ TEST(CliScenarios, SeveralPortsEndAsTheTableSays)
             args.insert(args.end(), {"--port", port});
         if (batch[0]->job == "no-verify")
             args.push_back("--no-verify");
+        if (batch[0]->job == "backup")
+            args.insert(args.end(), {"--backup", st.runs[0]->backupDir});
         args.push_back(st.runs[0]->fw);
         std::function<bool(const std::string &)> stop;
         if (batch[0]->Stops())

@@ -28,7 +28,7 @@ std::string TempPath(const char *name)
 
 // What only the terminal front end says of a refusal (the run scenarios
 // have the rest): a faulty line as FILE:LINE:, the question it cannot ask,
-// and the advice wrapped to 80 columns.
+// a backup folder it cannot write, and the advice wrapped to 80 columns.
 TEST(CliUpload, RefusalsAsTheTerminalShowsThem)
 {
     const std::string fw = TempPath("check.srec");
@@ -43,6 +43,7 @@ TEST(CliUpload, RefusalsAsTheTerminalShowsThem)
     r = RunCli({"upload", "--port", "/nonexistent/tty", fw});
     EXPECT_EQ(r.err, "The firmware file holds no data. Upload anyway?\n\n"
                      "mirdel-cli: no terminal to ask on; give --yes to upload anyway\n");
+    EXPECT_EQ(RunCli({"upload", "--yes", "--port", "x", "--backup", "/nonexistent", fw}).status, 74);
     r = RunCli({"upload", "--yes", "--port", "/nonexistent/tty", fw});
     EXPECT_EQ(r.err,
               "Cannot open serial port:\n\n/nonexistent/tty: No such file or directory "

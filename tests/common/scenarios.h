@@ -88,7 +88,7 @@ inline std::vector<Scenario> ScenarioRead(const std::string &path = MIRDEL_TEST_
     return rows;
 }
 
-inline std::string ScenarioFirmwareText(const std::string &name)
+inline std::string ScenarioFirmwareText(const std::string &name, uint32_t seed = 5)
 {
     static const std::map<std::string, std::vector<MdlImageLayout>> layouts = {
         {"sample",
@@ -97,7 +97,7 @@ inline std::string ScenarioFirmwareText(const std::string &name)
         {"beyond", {{0xEFF00, "High", {{0x0, 0x101}}}}},
         {"empty", {{0x1000, "Empty", {}}}},
         {"nothing", {}}};
-    return MdlFirmwareText(layouts.at(name), 32, 5); // a name not here throws
+    return MdlFirmwareText(layouts.at(name), 32, seed); // a name not here throws
 }
 
 inline std::string ScenarioReadFile(const std::string &path)
@@ -166,6 +166,7 @@ struct ScenarioEnd {
     std::string text;
     RunIcon icon;
     bool logged = true; // false: the run kept no log of its own (a station's port)
+    std::string port;   // the port the run was on, for its backup's name
     // A window's progress groups at Stop and at the last box, and whether
     // the note beside the flash writing showed then; none for the others.
     ScenarioGroups atStop, atBox;
@@ -177,13 +178,17 @@ struct ScenarioEnd {
 // the simulator's options that go with them.
 struct ScenarioRun {
     const Scenario &row;
-    std::string fw, log, dump, simFolder;
+    std::string fw, log, dump, simFolder, older, backupDir;
     ScenarioRun(const Scenario &r, const std::string &folder, const std::string &simFolderName = "")
         : row(r), fw(folder + "/scenario.srec"), log(folder + "/scenario.log"),
           dump(folder + "/scenario.flash"),
-          simFolder(simFolderName.empty() ? folder : simFolderName)
+          simFolder(simFolderName.empty() ? folder : simFolderName), older(folder + "/older.srec"),
+          backupDir(folder + "/backups")
     {
         std::ofstream(fw, std::ios::binary) << ScenarioFirmwareText(row.firmware);
+        std::ofstream(older, std::ios::binary) << ScenarioFirmwareText(row.firmware, 6);
+        std::filesystem::remove_all(backupDir);
+        std::filesystem::create_directories(backupDir);
         std::remove(log.c_str());
         std::remove(dump.c_str());
     }
@@ -191,8 +196,9 @@ struct ScenarioRun {
     {
         std::vector<std::string> o = row.sim;
         o.insert(o.end(), {"--flash-dump", simFolder + "/scenario.flash"});
-        if (row.job == "verify")
-            o.insert(o.end(), {"--flash", simFolder + "/scenario.srec"});
+        if (row.job == "verify" || row.job == "backup")
+            o.insert(o.end(), {"--flash", simFolder + (row.job == "verify" ? "/scenario.srec"
+                                                                           : "/older.srec")});
         return o;
     }
 };
@@ -218,6 +224,13 @@ inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd
         d += "log: " + logLine + "\n";
     if (ScenarioFlashHolds(ScenarioReadFile(run.dump), run.fw) != (row.flash == "same"))
         d += "the flash is not " + row.flash + "\n";
+    // A backup of the flash as it was, unless the run failed in the backup.
+    std::string name = RunBackupFileName(end.port, 0), held;
+    for (const auto &f : std::filesystem::directory_iterator(run.backupDir))
+        if (f.path().filename().string().rfind(name.substr(0, name.find('-') + 1), 0) == 0)
+            held += ScenarioFlashHolds(ScenarioReadFile(f.path().string()), run.older) ? "y" : "n";
+    if (held != (row.job == "backup" && row.exit == 0 ? "y" : ""))
+        d += "backups holding the flash as it was: " + held + "\n";
     // After success every group that ran is done; after Stop the groups stay
     // as they were, but for a flash writing under way, which ends with the
     // note beside it.
@@ -272,11 +285,14 @@ template <class Sim> struct ScenarioStation {
                     const Start &start)
         : batch(b)
     {
+        std::filesystem::remove_all(folder + "/backups");
+        std::filesystem::create_directories(folder + "/backups");
         for (const Scenario *row : batch) {
             std::filesystem::create_directories(folder + "/" + row->name);
             runs.emplace_back(
                 new ScenarioRun(*row, folder + "/" + row->name,
                                 (simFolder.empty() ? folder : simFolder) + "/" + row->name));
+            runs.back()->backupDir = folder + "/backups";
             auto [sim, port] = start(*runs.back(), ports.size());
             sims.emplace_back(sim);
             ports.push_back(port);
@@ -301,6 +317,7 @@ template <class Sim> struct ScenarioStation {
         sims[i].reset();
         ScenarioEnd end(exit, outcome, icon);
         end.logged = false;
+        end.port = ports[i];
         std::string d = ScenarioDifferences(*runs[i], end);
         return d.empty() ? d : batch[i]->name + ": " + d;
     }

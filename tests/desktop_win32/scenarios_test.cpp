@@ -239,6 +239,8 @@ TEST(StationScenarios, EndAsTheTableSays)
             CheckRadioButton(w, IDC_ST_UPLOAD, IDC_ST_VERIFY_ONLY,
                              batch[0]->job == "verify" ? IDC_ST_VERIFY_ONLY : IDC_ST_UPLOAD);
             CheckDlgButton(w, IDC_ST_VERIFY, batch[0]->job != "no-verify");
+            CheckDlgButton(w, IDC_ST_BACKUP, batch[0]->job == "backup");
+            SetDlgItemTextA(w, IDC_ST_BACKUP_DIR, st.runs[0]->backupDir.c_str());
             WinClick(w, IDOK);
             SendMessageA(w, WM_CLOSE, 0, 0); // refused during the run
             EXPECT_TRUE(dlg.Running());

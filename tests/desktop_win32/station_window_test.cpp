@@ -1,7 +1,6 @@
 // The station window on the simulators that scripts/test-windows links to
-// COM5, COM6 and COM11: the backup before an upload and its restore, the
-// ports that come and go, and the command line. How its runs end: the run
-// scenarios.
+// COM5, COM6 and COM11: the ports that come and go, and the command line.
+// How its runs end, backups included: the run scenarios.
 #include <windows.h>
 #include <commctrl.h>
 #include <gtest/gtest.h>
@@ -49,38 +48,6 @@ void WriteFirmware(const std::string &path, size_t bytes)
 }
 
 } // namespace
-
-// The backup made before the upload is the file of the restore. How the
-// runs end otherwise: the run scenarios.
-TEST(StationWindow, BackupThenRestore)
-{
-    const std::string results = Temp("station-results.jsonl"), backups = Temp("station-backups");
-    std::string file = Temp("station.srec");
-    WriteFirmware(file, 4096);
-    CreateDirectoryA(backups.c_str(), nullptr);
-    for (int pass = 0; pass < 2; pass++) {
-        CStationDlg dlg(nullptr);
-        dlg.Choose({"COM6"}, results);
-        ASSERT_EQ(dlg.ScanFile(file.c_str()), 1);
-        std::string summary;
-        WhenDialog([&](HWND w) {
-            CheckDlgButton(w, IDC_ST_BACKUP, pass == 0);
-            SetDlgItemTextA(w, IDC_ST_BACKUP_DIR, backups.c_str());
-            WinClick(w, IDOK);
-            WinPump(90000, [&] { return !dlg.Running(); });
-            summary = WinItemText(w, IDC_ST_SUMMARY);
-            WinClick(w, IDC_ST_CLOSE);
-        });
-        dlg.DoModal();
-        ASSERT_TRUE(WinAllDialogsSeen());
-        EXPECT_EQ(summary, "1 succeeded");
-        WIN32_FIND_DATAA found;
-        HANDLE h = FindFirstFileA((backups + "\\COM6-*.srec").c_str(), &found);
-        ASSERT_NE(h, INVALID_HANDLE_VALUE) << "no backup in " << backups;
-        FindClose(h);
-        file = backups + "\\" + found.cFileName;
-    }
-}
 
 // Ports appear and go while a window is open: the station's list (a
 // checked port keeps its check) and the upload dialog's port box (its text

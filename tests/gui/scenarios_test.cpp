@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -173,6 +174,9 @@ class TestScenarios : public QObject
                 ->setChecked(true);
             dlg.findChild<QAbstractButton *>("verifyCheck")
                 ->setChecked(batch[0]->job != "no-verify");
+            dlg.findChild<QAbstractButton *>("backupCheck")->setChecked(batch[0]->job == "backup");
+            dlg.findChild<QLineEdit *>("backupDir")
+                ->setText(QString::fromStdString(st.runs[0]->backupDir));
             size_t before = ScenarioReadFile(results).size();
             QTest::keyClick(&dlg, Qt::Key_Return);  // Start is the default button
             QVERIFY(dlg.Running() && !dlg.close()); // closing refused during the run

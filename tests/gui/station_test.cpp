@@ -1,7 +1,6 @@
-// The station window: the backup before an upload and its restore, the
-// ports that come and go (in the upload dialog's port box too), the way in
-// from the main window and from the command line. How its runs end: the run
-// scenarios.
+// The station window: the ports that come and go (in the upload dialog's
+// port box too), the way in from the main window and from the command
+// line. How its runs end, backups included: the run scenarios.
 #include <QAction>
 #include <QComboBox>
 #include <QLabel>
@@ -13,7 +12,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <regex>
 
 #include "desktop_qt/downloaddlg.h"
 #include "desktop_qt/mirdeldlg.h"
@@ -68,34 +66,6 @@ class TestStationWindow : public QObject
     }
 
     void cleanup() { CancelWhenModal(); }
-
-    // The backup made before the upload, named in its result line, is the
-    // file of the restore. How the runs end otherwise: the run scenarios.
-    void backupThenRestore()
-    {
-        const std::string results = Path("/results.jsonl"), backups = Path("/backups");
-        fs::create_directory(backups);
-        std::string file = Firmware("/station.srec", 4096);
-        for (int pass = 0; pass < 2; pass++) {
-            CStationDlg dlg;
-            dlg.program = MIRDEL_BIN_DIR "/cli/mirdel-cli";
-            dlg.Choose({Port("ok3")}, results);
-            QCOMPARE(dlg.ScanFile(file.c_str()), 1);
-            dlg.show();
-            dlg.findChild<QAbstractButton *>("backupCheck")->setChecked(pass == 0);
-            dlg.findChild<QLineEdit *>("backupDir")->setText(QString::fromStdString(backups));
-            size_t before = Read(results).size();
-            QTest::keyClick(&dlg, Qt::Key_Return);
-            QVERIFY(QTest::qWaitFor([&] { return !dlg.Running(); }, 90000));
-            QCOMPARE(dlg.findChild<QLabel *>("summaryText")->text(), QString("1 succeeded"));
-            QVERIFY(dlg.close());
-            std::string added = Read(results).substr(before);
-            std::smatch backup;
-            if (std::regex_search(added, backup, std::regex("\"backup_file\":\"([^\"]+)\"")))
-                file = backup[1];
-            QCOMPARE(backup.size() && file.rfind(backups, 0) == 0, pass == 0);
-        }
-    }
 
     // Ports appear and go while a window is open: the station's list (a
     // checked port keeps its check) and the upload dialog's port box (its
