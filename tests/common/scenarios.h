@@ -16,6 +16,7 @@
 #include <utility>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -38,10 +39,6 @@ struct Scenario {
     // The port's time-out: short where the row waits for one, else long
     // enough for a hold of a loaded machine.
     int TimeoutMs() const { return exit == CLI_EXIT_TIMEOUT ? 1000 : 30000; }
-    std::string TimeoutEnv() const
-    {
-        return "MIRDEL_PORT_TIMEOUT_MS=" + std::to_string(TimeoutMs());
-    }
     // Why face cannot run the row ("" when it can).
     std::string NotHere(const std::string &face) const
     {
@@ -65,6 +62,8 @@ inline std::vector<Scenario> ScenarioRead(const std::string &path = MIRDEL_TEST_
 {
     std::vector<Scenario> rows;
     std::ifstream in(path);
+    if (!in)
+        throw std::runtime_error("no table of run scenarios at " + path);
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == '#')
             continue;
@@ -264,7 +263,8 @@ inline std::vector<ScenarioBatch> ScenarioBatches(const std::vector<Scenario> &r
     std::map<std::string, ScenarioBatch> batches;
     for (const Scenario &r : rows)
         if (r.NotHere(face).empty())
-            batches[r.job + (r.Stops() ? " stop " : " ") + r.TimeoutEnv()].push_back(&r);
+            batches[r.job + (r.Stops() ? " stop " : " ") + std::to_string(r.TimeoutMs())].push_back(
+                &r);
     std::vector<ScenarioBatch> out;
     for (const auto &b : batches)
         out.push_back(b.second);
@@ -322,19 +322,15 @@ template <class Sim> struct ScenarioStation {
         return d.empty() ? d : batch[i]->name + ": " + d;
     }
     // The summary and its icon, the rows' statuses told as the core tells them.
-    std::string Summary() const
+    std::pair<std::string, RunIcon> Summary() const
     {
         std::vector<StationPort> statuses(batch.size());
-        for (size_t i = 0; i < batch.size(); i++)
-            statuses[i].status = batch[i]->exit;
-        return StationSummary(statuses);
-    }
-    RunIcon Worst() const
-    {
         RunIcon worst = RUN_ICON_NONE;
-        for (const Scenario *row : batch)
-            worst = std::max(worst, row->icon);
-        return worst;
+        for (size_t i = 0; i < batch.size(); i++) {
+            statuses[i].status = batch[i]->exit;
+            worst = std::max(worst, batch[i]->icon);
+        }
+        return {StationSummary(statuses), worst};
     }
 };
 

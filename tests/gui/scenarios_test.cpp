@@ -24,13 +24,6 @@
 #include "tests/common/sim_process.h"
 #include "tests/gui/gui_helpers.h"
 
-namespace
-{
-
-const char *const kGroups[] = {"upload", "flash", "verify"};
-
-} // namespace
-
 class TestScenarios : public QObject
 {
     Q_OBJECT
@@ -77,7 +70,7 @@ class TestScenarios : public QObject
     void initTestCase()
     {
         std::setlocale(LC_NUMERIC, "C");
-        QVERIFY(tmp_.isValid() && rows_.size() >= 20);
+        QVERIFY(tmp_.isValid());
     }
 
     void cleanupTestCase() { std::printf("%s", ScenarioSummary("qt", rows_).c_str()); }
@@ -105,7 +98,7 @@ class TestScenarios : public QObject
         ScenarioEnd end;
         auto groups = [&dlg] {
             ScenarioGroups s;
-            for (const char *g : kGroups)
+            for (const char *g : {"upload", "flash", "verify"})
                 s.push_back({dlg.findChild<QLabel *>(QString(g) + "Label")->text().toStdString(),
                              dlg.findChild<QProgressBar *>(QString(g) + "Bar")->value()});
             return s;
@@ -197,9 +190,10 @@ class TestScenarios : public QObject
                                                RunIcon(found[0]->data(6, Qt::UserRole).toInt()));
                 QVERIFY2(d.empty(), d.c_str());
             }
-            QCOMPARE(dlg.findChild<QLabel *>("summaryText")->text().toStdString(), st.Summary());
+            auto [summary, icon] = st.Summary();
+            QCOMPARE(dlg.findChild<QLabel *>("summaryText")->text().toStdString(), summary);
             QCOMPARE(dlg.findChild<QLabel *>("summaryIcon")->property("runIcon").toInt(),
-                     int(st.Worst()));
+                     int(icon));
             QVERIFY(dlg.close());
         }
         QVERIFY(boxes.messages.empty());
