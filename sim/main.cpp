@@ -4,6 +4,7 @@
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -35,6 +36,7 @@ const char kUsage[] =
     "hangs up by a fault, or it gets SIGINT/SIGTERM.\n"
     "\n"
     "  --link PATH          make PATH a symbolic link to the device (removed on exit)\n"
+    "  --lock               hold the device locked, as another program using it would\n"
     "  --once               end after the first \"MIRDEL DONE\" was acknowledged\n"
     "  --time-limit SEC     end after SEC seconds (default 600, 0 = none)\n"
     "  --transcript FILE    write every line received (\"< \") and sent (\"> \")\n"
@@ -189,7 +191,7 @@ int main(int argc, char **argv)
     const char *link = nullptr;
     const char *transcript = nullptr;
     const char *flashDump = nullptr;
-    bool once = false;
+    bool once = false, lock = false;
     unsigned long timeLimit = 600;
     std::vector<const char *> flashFiles;
     bool paceReceived = false;
@@ -197,11 +199,12 @@ int main(int argc, char **argv)
     enum {
         O_LINK = 256, O_ONCE, O_TIME, O_TRANSCRIPT, O_BUSY, O_FAULT, O_CORRUPT, O_FSTEP,
         O_FDELAY, O_RBYTES, O_RFULL, O_ACK, O_LDELAY, O_BAUD, O_HELP, O_DUMP, O_VERSION,
-        O_FLASH, O_PACE, O_RSHIFT, O_RREL
+        O_FLASH, O_PACE, O_RSHIFT, O_RREL, O_LOCK
     };
     static const struct option longOpts[] = {
         {"link", required_argument, nullptr, O_LINK},
         {"once", no_argument, nullptr, O_ONCE},
+        {"lock", no_argument, nullptr, O_LOCK},
         {"time-limit", required_argument, nullptr, O_TIME},
         {"transcript", required_argument, nullptr, O_TRANSCRIPT},
         {"busy", required_argument, nullptr, O_BUSY},
@@ -231,6 +234,7 @@ int main(int argc, char **argv)
         switch (c) {
         case O_LINK: link = optarg; break;
         case O_ONCE: once = true; break;
+        case O_LOCK: lock = true; break;
         case O_FLASH: flashFiles.push_back(optarg); break;
         case O_PACE: paceReceived = true; break;
         case O_RFULL: opt.readbackFull = true; break;
@@ -311,6 +315,10 @@ int main(int argc, char **argv)
     int keeper = open(slavePath, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (keeper < 0) {
         fprintf(stderr, "mirdel-sim: %s: %s\n", slavePath, strerror(errno));
+        return 1;
+    }
+    if (lock && flock(keeper, LOCK_EX | LOCK_NB) != 0) {
+        fprintf(stderr, "mirdel-sim: flock(%s): %s\n", slavePath, strerror(errno));
         return 1;
     }
     struct termios tio;
