@@ -184,6 +184,7 @@ struct ScenarioRun {
           simFolder(simFolderName.empty() ? folder : simFolderName), older(folder + "/older.srec"),
           backupDir(folder + "/backups")
     {
+        std::filesystem::create_directories(folder);
         std::ofstream(fw, std::ios::binary) << ScenarioFirmwareText(row.firmware);
         std::ofstream(older, std::ios::binary) << ScenarioFirmwareText(row.firmware, 6);
         std::filesystem::remove_all(backupDir);
@@ -280,6 +281,7 @@ template <class Sim> struct ScenarioStation {
     std::vector<std::unique_ptr<ScenarioRun>> runs;
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<std::string> ports;
+    bool logged = false; // whether the runs kept a log of their own
 
     ScenarioStation(const ScenarioBatch &b, const std::string &folder, const std::string &simFolder,
                     const Start &start)
@@ -288,7 +290,6 @@ template <class Sim> struct ScenarioStation {
         std::filesystem::remove_all(folder + "/backups");
         std::filesystem::create_directories(folder + "/backups");
         for (const Scenario *row : batch) {
-            std::filesystem::create_directories(folder + "/" + row->name);
             runs.emplace_back(
                 new ScenarioRun(*row, folder + "/" + row->name,
                                 (simFolder.empty() ? folder : simFolder) + "/" + row->name));
@@ -316,7 +317,7 @@ template <class Sim> struct ScenarioStation {
     {
         sims[i].reset();
         ScenarioEnd end(exit, outcome, icon);
-        end.logged = false;
+        end.logged = logged;
         end.port = ports[i];
         std::string d = ScenarioDifferences(*runs[i], end);
         return d.empty() ? d : batch[i]->name + ": " + d;
@@ -337,12 +338,9 @@ template <class Sim> struct ScenarioStation {
 // A port's exit status in a station's result lines; -1 when it has none.
 inline int ScenarioResultStatus(const std::string &results, const std::string &port)
 {
-    std::istringstream lines(results);
-    const std::string name = "\"port\":\"" + port + "\"", status = "\"exit_status\":";
-    for (std::string l; std::getline(lines, l);)
-        if (l.find(name) != std::string::npos && l.find(status) != std::string::npos)
-            return std::atoi(l.c_str() + l.find(status) + status.size());
-    return -1;
+    std::smatch m;
+    std::regex line("\"port\":\"" + port + "\"[^\n]*\"exit_status\":([0-9]+)");
+    return std::regex_search(results, m, line) ? std::stoi(m[1]) : -1;
 }
 
 // The line a harness ends with: the count of rows run, and why the others
