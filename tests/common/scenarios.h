@@ -282,11 +282,13 @@ template <class Sim> struct ScenarioStation {
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<std::string> ports;
     bool logged = false; // whether the runs kept a log of their own
+    std::string results; // a station window's result lines, folder/results.jsonl
 
     ScenarioStation(const ScenarioBatch &b, const std::string &folder, const std::string &simFolder,
                     const Start &start)
-        : batch(b)
+        : batch(b), results(folder + "/results.jsonl")
     {
+        std::filesystem::remove(results);
         std::filesystem::remove_all(folder + "/backups");
         std::filesystem::create_directories(folder + "/backups");
         for (const Scenario *row : batch) {
@@ -333,15 +335,15 @@ template <class Sim> struct ScenarioStation {
         }
         return {StationSummary(statuses), worst};
     }
+    // Port i's exit status in the result lines; -1 when it has none.
+    int ResultStatus(size_t i) const
+    {
+        std::smatch m;
+        std::string lines = ScenarioReadFile(results);
+        std::regex line("\"port\":\"" + ports[i] + "\"[^\n]*\"exit_status\":([0-9]+)");
+        return std::regex_search(lines, m, line) ? std::stoi(m[1]) : -1;
+    }
 };
-
-// A port's exit status in a station's result lines; -1 when it has none.
-inline int ScenarioResultStatus(const std::string &results, const std::string &port)
-{
-    std::smatch m;
-    std::regex line("\"port\":\"" + port + "\"[^\n]*\"exit_status\":([0-9]+)");
-    return std::regex_search(results, m, line) ? std::stoi(m[1]) : -1;
-}
 
 // The line a harness ends with: the count of rows run, and why the others
 // were not.

@@ -37,10 +37,9 @@ bool Shell(const std::string &script)
                           &si, &pi);
 }
 
-// The simulator of one row on port com ("com12", as Wine's devices are
-// named), in a folder that both
-// sides name: /tmp/NAME for it, Z:/tmp/NAME here. A SimProcess in what it
-// offers.
+// The simulator of one row on port com ("com12", as Wine names it), in a
+// folder that both sides name: /tmp/NAME for it, Z:/tmp/NAME here. A
+// SimProcess in what it offers.
 class WineSim
 {
   public:
@@ -51,7 +50,7 @@ class WineSim
         std::string args;
         for (const std::string &o : options)
             args += " '" + o + "'";
-        for (const char *f : {"/sim.out", "/transcript", "/pid", "/ended"})
+        for (const char *f : {"/sim.out", "/transcript", "/pid", "/ended"}) // of an earlier run
             DeleteFileA(("Z:" + dir_ + f).c_str());
         if (Shell("$MIRDEL_SIM --time-limit 120 --link $WINEPREFIX/dosdevices/" + com +
                   " --transcript " + dir_ + "/transcript" + args + " >" + dir_ +
@@ -131,10 +130,10 @@ TEST(UploadScenarios, EndAsTheTableSays)
         if (!row.NotHere("win32").empty())
             continue;
         SCOPED_TRACE(row.name);
-        ScenarioRun run(row, "Z:" + folder, folder);
+        ScenarioRun run(row, "Z:" + folder + "/" + row.name, folder + "/" + row.name);
         RunSetPortTimeout(row.TimeoutMs());
         std::unique_ptr<WineSim> sim(row.NoPort() ? nullptr
-                                                  : new WineSim(folder, run.SimOptions()));
+                                                  : new WineSim(run.simFolder, run.SimOptions()));
         const std::string port = sim ? "COM12" : "COM9";
         ASSERT_TRUE(LogOpen(run.log.c_str(), nullptr, "mirdel: ", true));
         CDownloadDlg dlg(nullptr);
@@ -217,7 +216,6 @@ TEST(StationScenarios, EndAsTheTableSays)
     ASSERT_TRUE(Ready());
     const std::vector<Scenario> rows = ScenarioRead(std::getenv("MIRDEL_SCENARIOS"));
     const std::string folder = "/tmp/mirdel-w32station-" + std::to_string(GetCurrentProcessId());
-    const std::string results = "Z:" + folder + "/results.jsonl";
     CreateDirectoryA(("Z:" + folder).c_str(), nullptr);
     for (const ScenarioBatch &batch : ScenarioBatches(rows, "win32-station")) {
         ScenarioStation<WineSim> st(
@@ -231,9 +229,8 @@ TEST(StationScenarios, EndAsTheTableSays)
         SetEnvironmentVariableA("MIRDEL_PORT_TIMEOUT_MS", // the children's
                                 std::to_string(batch[0]->TimeoutMs()).c_str());
         CStationDlg dlg(nullptr);
-        dlg.Choose(st.ports, results);
+        dlg.Choose(st.ports, st.results);
         ASSERT_EQ(dlg.ScanFile(st.runs[0]->fw.c_str()), 1);
-        size_t before = ScenarioReadFile(results).size();
         std::vector<std::pair<std::string, RunIcon>> shown(batch.size()); // tooltip, icon
         std::string summary;
         HICON icon = nullptr;
@@ -273,11 +270,8 @@ TEST(StationScenarios, EndAsTheTableSays)
         });
         dlg.DoModal();
         ASSERT_TRUE(WinAllDialogsSeen());
-        std::string added = ScenarioReadFile(results).substr(before);
         for (size_t i = 0; i < batch.size(); i++)
-            EXPECT_EQ(st.Differences(i, ScenarioResultStatus(added, st.ports[i]), shown[i].first,
-                                     shown[i].second),
-                      "");
+            EXPECT_EQ(st.Differences(i, st.ResultStatus(i), shown[i].first, shown[i].second), "");
         EXPECT_EQ(summary, st.Summary().first);
         const LPCSTR icons[] = {IDI_ASTERISK, IDI_EXCLAMATION, IDI_HAND};
         EXPECT_EQ(icon, LoadIconA(nullptr, icons[st.Summary().second - RUN_ICON_INFORMATION]));
