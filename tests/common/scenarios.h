@@ -215,11 +215,10 @@ inline std::string ScenarioDifferences(const ScenarioRun &run, const ScenarioEnd
         d += "icon " + std::to_string(end.icon) + ", not " + std::to_string(row.icon) + "\n";
     if (!ScenarioShows(end.text, row.outcome))
         d += "outcome: " + end.text + "\n";
-    const std::string mark = "MIRDEL_ERROR: ", log = ScenarioReadFile(run.log);
-    size_t at = log.find(mark);
-    std::string logLine = "-";
-    if (at != std::string::npos)
-        logLine = log.substr(at + mark.size(), log.find('\n', at) - at - mark.size());
+    const std::string log = ScenarioReadFile(run.log);
+    std::smatch m;
+    std::string logLine =
+        std::regex_search(log, m, std::regex("MIRDEL_ERROR: ([^\n]*)")) ? m[1].str() : "-";
     if (end.logged && (row.log == "-" ? logLine != "-" : !ScenarioShows(logLine, row.log)))
         d += "log: " + logLine + "\n";
     if (ScenarioFlashHolds(ScenarioReadFile(run.dump), run.fw) != (row.flash == "same"))

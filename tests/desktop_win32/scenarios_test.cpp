@@ -62,10 +62,7 @@ class WineSim
         Signal("TERM");
         WinPump(10000, [&] { return Has("/ended", ""); });
     }
-    bool WaitForLine(const std::string &line, size_t, int) const
-    {
-        return Has("/transcript", line);
-    }
+    bool WaitForLine(const std::string &l, size_t, int) const { return Has("/transcript", l); }
     void Release() const { Signal("USR1"); }
 
   private:
@@ -201,13 +198,6 @@ TEST(UploadScenarios, EndAsTheTableSays)
     std::printf("%s", ScenarioSummary("win32", rows).c_str());
 }
 
-static std::string Cell(HWND list, int item, int sub)
-{
-    char text[512] = "";
-    ListView_GetItemText(list, item, sub, text, sizeof text);
-    return text;
-}
-
 // The same rows in the station window, a batch of them per run on COM12
 // upwards: each port's row (its whole outcome in the tooltip) and its
 // result line. The children are the mirdel-cli.exe beside this program.
@@ -250,9 +240,14 @@ TEST(StationScenarios, EndAsTheTableSays)
             }
             WinPump(120000, [&] { return !dlg.Running(); });
             HWND list = GetDlgItem(w, IDC_ST_ROWS);
+            auto cell = [list](int item, int sub) {
+                char text[512] = "";
+                ListView_GetItemText(list, item, sub, text, sizeof text);
+                return std::string(text);
+            };
             for (int i = 0; i < ListView_GetItemCount(list); i++) {
-                size_t at = std::find(st.ports.begin(), st.ports.end(), Cell(list, i, 0)) -
-                            st.ports.begin();
+                size_t at =
+                    std::find(st.ports.begin(), st.ports.end(), cell(i, 0)) - st.ports.begin();
                 ASSERT_LT(at, st.ports.size());
                 LVITEMA it = {};
                 it.mask = LVIF_IMAGE;
@@ -260,7 +255,7 @@ TEST(StationScenarios, EndAsTheTableSays)
                 it.iSubItem = 6; // the outcome
                 ListView_GetItem(list, &it);
                 std::string tip = dlg.RowTip(static_cast<size_t>(i));
-                EXPECT_EQ(Cell(list, i, 2), tip.substr(0, tip.find('\n')));
+                EXPECT_EQ(cell(i, 2), tip.substr(0, tip.find('\n')));
                 shown[at] = {tip, RunIcon(it.iImage + RUN_ICON_INFORMATION)};
             }
             summary = WinItemText(w, IDC_ST_SUMMARY);
