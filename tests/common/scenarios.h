@@ -39,23 +39,14 @@ struct Scenario {
     // The port's time-out: short where the row waits for one, else long
     // enough for a hold of a loaded machine.
     int TimeoutMs() const { return exit == CLI_EXIT_TIMEOUT ? 1000 : 30000; }
-    // Why face cannot run the row ("" when it can).
+    // Why face cannot run the row ("" when it can): "FACE...: why".
     std::string NotHere(const std::string &face) const
     {
-        size_t colon = notHere.find(':');
-        std::istringstream faces(notHere.substr(0, colon));
-        for (std::string f; faces >> f;)
-            if (f == face)
-                return notHere.substr(colon + 2);
-        return "";
+        std::smatch m;
+        std::regex names("(?:.* )?" + face + "(?: [^:]*)?: (.*)");
+        return std::regex_match(notHere, m, names) ? m[1].str() : "";
     }
 };
-
-inline std::string ScenarioTrim(const std::string &s)
-{
-    size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t\r");
-    return b == std::string::npos ? "" : s.substr(b, e - b + 1);
-}
 
 inline std::vector<Scenario> ScenarioRead(const std::string &path = MIRDEL_TEST_DATA
                                           "/run_scenarios.txt")
@@ -65,12 +56,12 @@ inline std::vector<Scenario> ScenarioRead(const std::string &path = MIRDEL_TEST_
     if (!in)
         throw std::runtime_error("no table of run scenarios at " + path);
     for (std::string line; std::getline(in, line);) {
+        line.erase(line.find_last_not_of(" \t\r") + 1);
         if (line.empty() || line[0] == '#')
             continue;
-        std::vector<std::string> f;
-        std::istringstream cells(line);
-        for (std::string cell; std::getline(cells, cell, '|');)
-            f.push_back(ScenarioTrim(cell));
+        std::regex bar("\\s*\\|\\s*");
+        std::vector<std::string> f(std::sregex_token_iterator(line.begin(), line.end(), bar, -1),
+                                   {});
         f.resize(11);
         Scenario s{f[0], f[1], f[2], f[4], f[7], f[8], f[9], f[10], {}};
         // An option's value runs to the next option: a fault's text may have blanks.
@@ -132,7 +123,7 @@ inline bool ScenarioFlashHolds(const std::string &dump, const std::string &firmw
     std::map<uint32_t, uint8_t> flash;
     std::istringstream lines(dump);
     for (std::string l; std::getline(lines, l);) {
-        for (size_t i = 12; l.rfind("S3", 0) == 0 && i + 4 <= ScenarioTrim(l).size(); i += 2)
+        for (size_t i = 12; l.rfind("S3", 0) == 0 && i + 4 <= l.size(); i += 2)
             flash[std::stoul(l.substr(4, 8), nullptr, 16) + (i - 12) / 2] =
                 static_cast<uint8_t>(std::stoul(l.substr(i, 2), nullptr, 16));
     }
